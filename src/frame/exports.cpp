@@ -1,0 +1,71 @@
+// The export table. The bodies that have a subsystem of their own call into
+// it; the small ones live here.
+#include "frame/exports.h"
+
+#include <cstdlib>
+
+#include "trace/trace.h"
+
+VELTO_DECLARE_TRACE_SETTINGS()
+
+using velto::kErrorCallNotImplemented;
+using velto::kNoError;
+
+// Configuration import and export, and the dialog and credential entry points,
+// are not built yet: they report ERROR_CALL_NOT_IMPLEMENTED and hand out
+// nothing.
+
+DWORD WINAPI EapPeerConfigXml2Blob(DWORD, EAP_METHOD_TYPE, VeltoXmlDocument*, BYTE**, DWORD*,
+                                   EAP_ERROR**) {
+  return kErrorCallNotImplemented;
+}
+
+DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE, const BYTE*, DWORD, VeltoXmlDocument**,
+                                   EAP_ERROR**) {
+  return kErrorCallNotImplemented;
+}
+
+DWORD WINAPI EapPeerInvokeConfigUI(const EAP_METHOD_TYPE*, HWND, DWORD, DWORD, const BYTE*, DWORD*,
+                                   BYTE**, EAP_ERROR**) {
+  return kErrorCallNotImplemented;
+}
+
+DWORD WINAPI EapPeerInvokeIdentityUI(const EAP_METHOD_TYPE*, DWORD, HWND, DWORD, const BYTE*, DWORD,
+                                     const BYTE*, DWORD*, BYTE**, LPWSTR*, EAP_ERROR**) {
+  return kErrorCallNotImplemented;
+}
+
+DWORD WINAPI EapPeerQueryCredentialInputFields(HANDLE, EAP_METHOD_TYPE, DWORD, DWORD, BYTE*,
+                                               EapConfigInputFieldArray*, EAP_ERROR**) {
+  return kErrorCallNotImplemented;
+}
+
+DWORD WINAPI EapPeerQueryUserBlobFromCredentialInputFields(HANDLE, EAP_METHOD_TYPE, DWORD, DWORD,
+                                                           BYTE*, const EapConfigInputFieldArray*,
+                                                           DWORD*, BYTE**, EAP_ERROR**) {
+  return kErrorCallNotImplemented;
+}
+
+// Every block the module hands out comes from malloc.
+VOID WINAPI EapPeerFreeMemory(void* pUIContextData) {
+  if (pUIContextData != nullptr) std::free(pUIContextData);
+}
+
+VOID WINAPI EapPeerFreeErrorMemory(EAP_ERROR* pEapError) { EapPeerFreeMemory(pEapError); }
+
+// Registering the methods with the host is the installer's job, not ours.
+LONG WINAPI DllRegisterServer(void) { return 0; }
+
+LONG WINAPI DllUnregisterServer(void) { return DllRegisterServer(); }
+
+// The methods keep no credentials in XML and have no interactive UI: success,
+// and no output argument is written.
+DWORD WINAPI EapPeerCredentialsXml2Blob(DWORD, EAP_METHOD_TYPE, VeltoXmlDocument*, const BYTE*,
+                                        DWORD, BYTE**, DWORD*, EAP_ERROR**) {
+  return static_cast<DWORD>(DllRegisterServer());
+}
+
+DWORD WINAPI EapPeerInvokeInteractiveUI(const EAP_METHOD_TYPE*, HWND, DWORD, const BYTE*, DWORD*,
+                                        BYTE**, EAP_ERROR**) {
+  return static_cast<DWORD>(DllRegisterServer());
+}
