@@ -1,0 +1,102 @@
+#include "protect/profile_protect.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/eap_abi.h"
+#include "frame/memory.h"
+#include "protect/base64.h"
+#include "protect/data_protection.h"
+#include "trace/trace.h"
+
+VELTO_DECLARE_TRACE_SETTINGS()
+
+namespace velto {
+namespace {
+
+// The module's identity entropy constant. Texts sealed under one value open
+// only under the same value: it must never change once profiles exist.
+constexpr uint8_t kIdentityEntropyConstant[16] = {0x5E, 0x1B, 0xC7, 0x42, 0x9A, 0x03, 0xD8, 0x6F,
+                                                  0x21, 0xB4, 0x7C, 0xE9, 0x30, 0x85, 0x4D, 0xF6};
+
+constexpr size_t kMaxTextScan = 4096;
+
+}  // namespace
+
+uint32_t BuildIdentityEntropy(char* buffer) {
+  if (buffer == nullptr) return kErrorInvalidParameter;
+  buffer[0] = '\0';
+  size_t used = 0;
+  for (uint8_t byte : kIdentityEntropyConstant) {
+    char digits[5];
+    std::snprintf(digits, sizeof digits, "%02X", byte);
+    size_t n = std::strlen(digits);
+    if (used + n >= kIdentityEntropyBufferSize) break;
+    std::memcpy(buffer + used, digits, n + 1);
+    used += n;
+  }
+  return kNoError;
+}
+
+char* EncryptProfileIdentityData(const char* text) {
+  if (text == nullptr) return nullptr;
+  size_t length = strnlen(text, kMaxTextScan);
+  if (length > kMaxProfileIdentityText) return nullptr;
+
+  char entropy[kIdentityEntropyBufferSize];
+  BuildIdentityEntropy(entropy);
+
+  platform::ProtectedBlob sealed;
+  bool ok = platform::g_data_protection->protect(
+      reinterpret_cast<const uint8_t*>(text), static_cast<uint32_t>(length),
+      reinterpret_cast<const uint8_t*>(entropy), kIdentityEntropyLength, &sealed);
+  if (!ok) return nullptr;
+
+  char* encoded = nullptr;
+  bool encoded_ok = Base64EncodeFlatText(sealed.data, sealed.size, &encoded);
+  Trace(">> %s ServiceCryptProtectData returns %d - %s", __func__, 0,
+        encoded != nullptr ? encoded : "");
+  Trace(">>>>%s Encoded Text: %s", __func__, encoded != nullptr ? encoded : "");
+  platform::g_data_protection->free_blob(&sealed);
+  if (!encoded_ok || encoded == nullptr) {
+    std::free(encoded);
+    return nullptr;
+  }
+
+  size_t n = std::strlen(encoded);
+  char* result = static_cast<char*>(std::malloc(n + 1));
+  if (result != nullptr) std::memcpy(result, encoded, n + 1);
+  std::free(encoded);
+  return result;
+}
+
+char* DecryptProfileIdentityData(char* text) {
+  char entropy[kIdentityEntropyBufferSize];
+  BuildIdentityEntropy(entropy);
+  Trace(">> %s Encoded Block:%s", __func__, text != nullptr ? text : "");
+  Trace(">>>> %s Encrypted Text:%s", __func__, text != nullptr ? text : "");
+  Trace(">> %s Entropy:%s", __func__, entropy);
+  if (text == nullptr) return nullptr;
+
+  uint8_t* decoded = nullptr;
+  uint32_t decoded_size = 0;
+  if (!Base64DecodeFlatText(text, &decoded, &decoded_size)) return nullptr;
+
+  platform::ProtectedBlob plain;
+  bool ok = platform::g_data_protection->unprotect(
+      decoded, decoded_size, reinterpret_cast<const uint8_t*>(entropy), kIdentityEntropyLength,
+      /*ask_description=*/true, &plain);
+  std::free(decoded);
+  if (!ok) return nullptr;
+
+  char* result = nullptr;
+  if (plain.size != 0) {
+    result = static_cast<char*>(std::calloc(plain.size + 1u, 1));
+    if (result != nullptr) std::memcpy(result, plain.data, plain.size);
+  }
+  platform::g_data_protection->free_blob(&plain);
+  return result;
+}
+
+}  // namespace velto
