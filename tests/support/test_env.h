@@ -1,0 +1,30 @@
+// Small platform helpers for tests that run on both targets.
+#pragma once
+
+#include <string>
+
+namespace velto::test {
+
+// Sets (value non-null) or removes (value null) an environment variable of
+// this process, as the module's own environment reads see it.
+void SetEnvVar(const char* name, const char* value);
+
+// A new empty directory under the system's temporary folder.
+std::string MakeTempDir();
+
+// Removes a directory tree; errors are ignored.
+void RemoveTree(const std::string& path);
+
+// Loads a library by file name the way the host does, and looks up an entry
+// by name. Null when it cannot.
+void* LoadModule(const char* file_name);
+void* ModuleEntry(void* module, const char* name);
+void UnloadModule(void* module);
+
+// The folder of the running test program.
+std::string BinDir();
+
+// The directory separator of the platform ("\\" or "/").
+const char* PathSeparator();
+
+}  // namespace velto::test

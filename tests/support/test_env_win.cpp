@@ -1,0 +1,47 @@
+#include <windows.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "support/test_env.h"
+
+namespace velto::test {
+
+void SetEnvVar(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
+
+std::string MakeTempDir() {
+  char base[MAX_PATH + 1] = {};
+  if (GetTempPathA(sizeof base, base) == 0) return {};
+  for (unsigned i = 0; i < 1000; ++i) {
+    std::string dir = std::string(base) + "velto-test-" + std::to_string(GetCurrentProcessId()) +
+                      "-" + std::to_string(GetTickCount() + i);
+    if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
+  }
+  return {};
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+}
+
+std::string BinDir() {
+  char path[MAX_PATH + 1] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::filesystem::path(path).parent_path().string();
+}
+
+void* LoadModule(const char* file_name) { return LoadLibraryA(file_name); }
+
+void* ModuleEntry(void* module, const char* name) {
+  return module ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name))
+                : nullptr;
+}
+
+void UnloadModule(void* module) {
+  if (module != nullptr) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+const char* PathSeparator() { return "\\"; }
+
+}  // namespace velto::test
