@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need. Safe to run again.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config file
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libsodium-dev libxml2-dev libpcsclite-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+  wine wine64
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${packages[@]}"

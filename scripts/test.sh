@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The test command: installs what is needed, then builds and tests every
+# preset: the Linux twin, the Linux twin under ASan/UBSan, and the Windows
+# product under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+presets=(linux linux-asan windows)
+if [ "$#" -gt 0 ]; then presets=("$@"); fi
+
+status=0
+for preset in "${presets[@]}"; do
+  echo "=== ${preset}"
+  cmake --preset "${preset}"
+  cmake --build --preset "${preset}"
+  ctest --preset "${preset}" || status=1
+done
+
+# The Wine server of the Windows build lingers for a minute; end it now.
+if [ -d build/windows/wineprefix ]; then
+  WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k >/dev/null 2>&1 || true
+fi
+exit "${status}"
