@@ -27,4 +27,8 @@ std::string BinDir();
 // The directory separator of the platform ("\\" or "/").
 const char* PathSeparator();
 
+// Puts the calling thread into a COM apartment where the platform needs one
+// (the module relies on its host for that); nothing elsewhere.
+void InitComForThisThread();
+
 }  // namespace velto::test

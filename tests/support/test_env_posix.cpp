@@ -50,4 +50,6 @@ void UnloadModule(void* module) {
 
 const char* PathSeparator() { return "/"; }
 
+void InitComForThisThread() {}
+
 }  // namespace velto::test

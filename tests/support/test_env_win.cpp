@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <objbase.h>
 
 #include <filesystem>
 #include <system_error>
@@ -43,5 +44,11 @@ void UnloadModule(void* module) {
 }
 
 const char* PathSeparator() { return "\\"; }
+
+void InitComForThisThread() {
+  // Once per thread; a second call only adds a reference, and the apartment
+  // lives as long as the test program.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+}
 
 }  // namespace velto::test

@@ -1,0 +1,702 @@
+// The DOM on libxml2, shaped after what a DOMDocument60 with its default
+// properties shows the import:
+//
+// - A DOCTYPE fails the load ("DTD is prohibited"), so no entity is ever
+//   expanded and nothing outside the text is read or fetched.
+// - The XML declaration is the document's first child: a processing
+//   instruction "xml" whose text is the declaration rewritten with double
+//   quotes.
+// - White-space-only text nodes (outside xml:space="preserve") are hidden:
+//   they are in no child list and not serialised, but still count in the text
+//   of their ancestors, as MSXML's stripped-white-space marks do.
+// - The text of a text node, and the ends of an element's text where they come
+//   from text nodes, are trimmed of XML white space; CDATA is never trimmed.
+//   Inner white space is kept as it is.
+// - The xml property ends every top-level node with CR LF and writes line
+//   breaks in character data as CR LF. It adds no indentation.
+//
+// Nodes belong to the document: release_node does nothing, and every node
+// handed out stays valid until release_document, also after a second load or
+// after set_node_text replaced it.
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/text_convert.h"
+#include "xmlconfig/xml_dom.h"
+
+struct VeltoXmlDocument {
+  xmlDocPtr doc = nullptr;            // the current content; null when empty
+  std::vector<xmlDocPtr> retired;     // earlier contents, for nodes still held
+  std::vector<xmlNodePtr> detached;   // nodes set_node_text took out of the tree
+};
+
+namespace velto::xml {
+namespace {
+
+// Marks a white-space-only text node the DOM hides (xmlNode::_private).
+char kHiddenMark;
+
+xmlNodePtr AsXml(DomNode* node) { return reinterpret_cast<xmlNodePtr>(node); }
+DomNode* AsNode(xmlNodePtr node) { return reinterpret_cast<DomNode*>(node); }
+const char* AsChars(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
+const xmlChar* AsXmlChars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+
+template <typename T, typename F>
+T NoThrow(T failed, F&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return failed;
+  }
+}
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool IsBlank(const xmlChar* text) {
+  if (text == nullptr) return true;
+  for (; *text != 0; ++text) {
+    if (!IsXmlSpace(static_cast<char>(*text))) return false;
+  }
+  return true;
+}
+
+bool IsHidden(const xmlNode* node) { return node->_private == &kHiddenMark; }
+
+// Whether xml:space="preserve" is in force for the content of `parent`.
+bool PreservesSpace(const xmlNode* parent) {
+  return parent != nullptr && parent->type == XML_ELEMENT_NODE &&
+         xmlNodeGetSpacePreserve(parent) == 1;
+}
+
+// ------------------------------------------------------------ text transfer
+
+// UTF-16 in, UTF-8 out. False when the text cannot be converted.
+bool ToUtf8(const WCHAR* text, std::string* out) {
+  int size = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, nullptr, 0);
+  if (size <= 0) return false;
+  out->assign(static_cast<size_t>(size), '\0');
+  if (platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, out->data(), size) != size) {
+    return false;
+  }
+  out->pop_back();  // the NUL the conversion wrote
+  return true;
+}
+
+// A malloc'd UTF-16 copy of UTF-8 text, or null.
+WCHAR* ToWide(std::string_view text) {
+  if (text.size() >= static_cast<size_t>(INT32_MAX)) return nullptr;
+  int units = 0;
+  if (!text.empty()) {
+    units = platform::MultiByteToWide(platform::CodePage::kUtf8, text.data(),
+                                      static_cast<int>(text.size()), nullptr, 0);
+    if (units <= 0) return nullptr;
+  }
+  auto* out = static_cast<WCHAR*>(std::malloc((static_cast<size_t>(units) + 1) * sizeof(WCHAR)));
+  if (out == nullptr) return nullptr;
+  if (units != 0 &&
+      platform::MultiByteToWide(platform::CodePage::kUtf8, text.data(),
+                                static_cast<int>(text.size()), out, units) != units) {
+    std::free(out);
+    return nullptr;
+  }
+  out[units] = 0;
+  return out;
+}
+
+WCHAR* ToWide(const xmlChar* text) { return ToWide(std::string_view(text ? AsChars(text) : "")); }
+
+// ------------------------------------------------------------- child lists
+
+xmlNodePtr FirstVisible(xmlNodePtr node) {
+  while (node != nullptr && IsHidden(node)) node = node->next;
+  return node;
+}
+
+xmlNodePtr NextVisible(xmlNodePtr node) { return FirstVisible(node->next); }
+
+// The element's qualified name, the way the DOM spells it.
+std::string QualifiedName(const xmlChar* prefix, const xmlChar* name) {
+  std::string result;
+  if (prefix != nullptr) {
+    result = AsChars(prefix);
+    result += ':';
+  }
+  result += AsChars(name);
+  return result;
+}
+
+// ------------------------------------------------------------------- parse
+
+struct ParseState {
+  bool failed = false;
+  long line = 0;
+  long column = 0;
+  std::string reason;
+
+  void Fail(long at_line, long at_column, std::string_view why) {
+    if (failed) return;  // the first fault is the one a person needs
+    failed = true;
+    line = at_line;
+    column = at_column;
+    reason.assign(why);
+    while (!reason.empty() && IsXmlSpace(reason.back())) reason.pop_back();
+  }
+};
+
+ParseState* StateOf(void* user) {
+  return static_cast<ParseState*>(static_cast<xmlParserCtxtPtr>(user)->_private);
+}
+
+// Errors go here instead of to stderr. Warnings (a relative namespace URI, an
+// unknown version) do not fail the load.
+void OnParseError(void* user, xmlErrorPtr error) {
+  if (error == nullptr || error->level < XML_ERR_ERROR) return;
+  NoThrow(0, [&] {
+    StateOf(user)->Fail(error->line, error->int2,
+                        error->message != nullptr ? error->message : "XML parse error");
+    return 0;
+  });
+}
+
+// Any DOCTYPE ends the parse before its subsets are read.
+void OnDoctype(void* user, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(user);
+  long line = ctxt->input != nullptr ? ctxt->input->line : 0;
+  long column = ctxt->input != nullptr ? ctxt->input->col : 0;
+  NoThrow(0, [&] {
+    StateOf(user)->Fail(line, column, "DTD is prohibited.");
+    return 0;
+  });
+  xmlStopParser(ctxt);
+}
+
+// Pseudo-attributes of the XML declaration at the start of `source`, which
+// the parser has already accepted. Rebuilt as the DOM shows it.
+std::string DeclarationText(std::string_view source) {
+  if (source.substr(0, 3) == "\xEF\xBB\xBF") source.remove_prefix(3);
+  if (source.substr(0, 5) != "<?xml") return "version=\"1.0\"";
+  source.remove_prefix(5);
+  size_t end = source.find("?>");
+  source = source.substr(0, end);
+
+  std::string version = "1.0", encoding, standalone;
+  size_t i = 0;
+  for (;;) {
+    while (i < source.size() && IsXmlSpace(source[i])) ++i;
+    size_t name_start = i;
+    while (i < source.size() && source[i] != '=' && !IsXmlSpace(source[i])) ++i;
+    std::string_view name = source.substr(name_start, i - name_start);
+    while (i < source.size() && (IsXmlSpace(source[i]) || source[i] == '=')) ++i;
+    if (name.empty() || i >= source.size()) break;
+    char quote = source[i++];
+    size_t close = source.find(quote, i);
+    if (close == std::string_view::npos) break;
+    std::string_view value = source.substr(i, close - i);
+    i = close + 1;
+    if (name == "version") version = value;
+    if (name == "encoding") encoding = value;
+    if (name == "standalone") standalone = value;
+  }
+  std::string text = "version=\"" + version + "\"";
+  if (!encoding.empty()) text += " encoding=\"" + encoding + "\"";
+  if (!standalone.empty()) text += " standalone=\"" + standalone + "\"";
+  return text;
+}
+
+void HideBlankText(xmlNodePtr parent) {
+  bool preserve = PreservesSpace(parent);
+  for (xmlNodePtr child = parent->children; child != nullptr; child = child->next) {
+    if (child->type == XML_TEXT_NODE && !preserve && IsBlank(child->content)) {
+      child->_private = &kHiddenMark;
+    } else if (child->type == XML_ELEMENT_NODE) {
+      HideBlankText(child);
+    }
+  }
+}
+
+// The caller has reserved room in `retired`, so this cannot throw.
+void Install(VeltoXmlDocument* document, xmlDocPtr content) {
+  if (document->doc != nullptr) document->retired.push_back(document->doc);
+  document->doc = content;
+}
+
+void InitLibxml() {
+  static std::once_flag once;
+  std::call_once(once, [] { xmlInitParser(); });
+}
+
+// --------------------------------------------------------------- serialise
+
+void AppendCharacterData(std::string* out, const xmlChar* text, bool escape) {
+  if (text == nullptr) return;
+  for (const char* p = AsChars(text); *p != 0; ++p) {
+    switch (*p) {
+      case '\n': *out += "\r\n"; break;
+      case '\r': *out += escape ? "&#13;" : "\r"; break;
+      case '&': *out += escape ? "&amp;" : "&"; break;
+      case '<': *out += escape ? "&lt;" : "<"; break;
+      case '>': *out += escape ? "&gt;" : ">"; break;
+      default: *out += *p;
+    }
+  }
+}
+
+void AppendAttributeValue(std::string* out, const xmlChar* text) {
+  if (text == nullptr) return;
+  for (const char* p = AsChars(text); *p != 0; ++p) {
+    switch (*p) {
+      case '&': *out += "&amp;"; break;
+      case '<': *out += "&lt;"; break;
+      case '>': *out += "&gt;"; break;
+      case '"': *out += "&quot;"; break;
+      case '\n': *out += "&#10;"; break;
+      case '\r': *out += "&#13;"; break;
+      case '\t': *out += "&#9;"; break;
+      default: *out += *p;
+    }
+  }
+}
+
+void AppendNode(std::string* out, xmlNodePtr node) {
+  switch (node->type) {
+    case XML_ELEMENT_NODE: {
+      std::string name = QualifiedName(node->ns ? node->ns->prefix : nullptr, node->name);
+      *out += '<';
+      *out += name;
+      for (xmlNsPtr ns = node->nsDef; ns != nullptr; ns = ns->next) {
+        *out += ns->prefix != nullptr ? " xmlns:" : " xmlns";
+        if (ns->prefix != nullptr) *out += AsChars(ns->prefix);
+        *out += "=\"";
+        AppendAttributeValue(out, ns->href);
+        *out += '"';
+      }
+      for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
+        *out += ' ';
+        *out += QualifiedName(attr->ns ? attr->ns->prefix : nullptr, attr->name);
+        *out += "=\"";
+        xmlChar* value = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
+        AppendAttributeValue(out, value);
+        xmlFree(value);
+        *out += '"';
+      }
+      xmlNodePtr child = FirstVisible(node->children);
+      if (child == nullptr) {
+        *out += "/>";
+        return;
+      }
+      *out += '>';
+      for (; child != nullptr; child = NextVisible(child)) AppendNode(out, child);
+      *out += "</";
+      *out += name;
+      *out += '>';
+      return;
+    }
+    case XML_TEXT_NODE:
+      AppendCharacterData(out, node->content, true);
+      return;
+    case XML_CDATA_SECTION_NODE: {
+      // "]]>" cannot stand in a section: it is split over two.
+      std::string_view text(node->content ? AsChars(node->content) : "");
+      *out += "<![CDATA[";
+      for (size_t cut; (cut = text.find("]]>")) != std::string_view::npos;) {
+        std::string part(text.substr(0, cut + 2));
+        AppendCharacterData(out, AsXmlChars(part.c_str()), false);
+        *out += "]]><![CDATA[";
+        text.remove_prefix(cut + 2);
+      }
+      std::string rest(text);
+      AppendCharacterData(out, AsXmlChars(rest.c_str()), false);
+      *out += "]]>";
+      return;
+    }
+    case XML_COMMENT_NODE:
+      *out += "<!--";
+      AppendCharacterData(out, node->content, false);
+      *out += "-->";
+      return;
+    case XML_PI_NODE:
+      *out += "<?";
+      *out += AsChars(node->name);
+      if (node->content != nullptr && *node->content != 0) {
+        *out += ' ';
+        AppendCharacterData(out, node->content, false);
+      }
+      *out += "?>";
+      return;
+    case XML_ENTITY_REF_NODE:
+      *out += '&';
+      *out += AsChars(node->name);
+      *out += ';';
+      return;
+    default:
+      return;
+  }
+}
+
+// ---------------------------------------------------------------- the text
+
+struct TextPiece {
+  std::string_view text;
+  bool trimmable;  // from a text node outside xml:space="preserve"
+};
+
+void CollectText(xmlNodePtr node, std::vector<TextPiece>* pieces) {
+  for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
+    switch (child->type) {
+      case XML_TEXT_NODE:
+        if (child->content != nullptr) {
+          pieces->push_back({AsChars(child->content), !PreservesSpace(node)});
+        }
+        break;
+      case XML_CDATA_SECTION_NODE:
+        if (child->content != nullptr) pieces->push_back({AsChars(child->content), false});
+        break;
+      case XML_ELEMENT_NODE:
+      case XML_ENTITY_REF_NODE:
+        CollectText(child, pieces);
+        break;
+      default:  // comments and processing instructions are no text
+        break;
+    }
+  }
+}
+
+// Trims white space off both ends for as long as it comes from text nodes.
+std::string JoinText(std::vector<TextPiece>& pieces) {
+  for (auto it = pieces.begin(); it != pieces.end() && it->trimmable; ++it) {
+    while (!it->text.empty() && IsXmlSpace(it->text.front())) it->text.remove_prefix(1);
+    if (!it->text.empty()) break;
+  }
+  for (auto it = pieces.rbegin(); it != pieces.rend() && it->trimmable; ++it) {
+    while (!it->text.empty() && IsXmlSpace(it->text.back())) it->text.remove_suffix(1);
+    if (!it->text.empty()) break;
+  }
+  std::string result;
+  for (const TextPiece& piece : pieces) result += piece.text;
+  return result;
+}
+
+// ---------------------------------------------------------------- the table
+
+DomNode* FirstChild(VeltoXmlDocument* document) {
+  if (document == nullptr || document->doc == nullptr) return nullptr;
+  return AsNode(FirstVisible(document->doc->children));
+}
+
+bool ChildCount(DomNode* node, long* count) {
+  if (node == nullptr || count == nullptr) return false;
+  long n = 0;
+  for (xmlNodePtr child = FirstVisible(AsXml(node)->children); child != nullptr;
+       child = NextVisible(child)) {
+    ++n;
+  }
+  *count = n;
+  return true;
+}
+
+DomNode* ChildAt(DomNode* node, long index) {
+  if (node == nullptr || index < 0) return nullptr;
+  xmlNodePtr child = FirstVisible(AsXml(node)->children);
+  for (; child != nullptr && index > 0; --index) child = NextVisible(child);
+  return AsNode(child);
+}
+
+WCHAR* NodeName(DomNode* node) {
+  if (node == nullptr) return nullptr;
+  return NoThrow<WCHAR*>(nullptr, [&]() -> WCHAR* {
+    xmlNodePtr n = AsXml(node);
+    switch (n->type) {
+      case XML_ELEMENT_NODE:
+        return ToWide(QualifiedName(n->ns ? n->ns->prefix : nullptr, n->name));
+      case XML_TEXT_NODE: return ToWide("#text");
+      case XML_CDATA_SECTION_NODE: return ToWide("#cdata-section");
+      case XML_COMMENT_NODE: return ToWide("#comment");
+      case XML_DOCUMENT_NODE: return ToWide("#document");
+      case XML_PI_NODE:
+      case XML_ENTITY_REF_NODE:
+        return ToWide(n->name);
+      default:
+        return nullptr;
+    }
+  });
+}
+
+WCHAR* NodeText(DomNode* node) {
+  if (node == nullptr) return nullptr;
+  return NoThrow<WCHAR*>(nullptr, [&]() -> WCHAR* {
+    xmlNodePtr n = AsXml(node);
+    switch (n->type) {
+      case XML_TEXT_NODE: {
+        std::vector<TextPiece> pieces;
+        if (n->content != nullptr) {
+          pieces.push_back({AsChars(n->content), !PreservesSpace(n->parent)});
+        }
+        return ToWide(JoinText(pieces));
+      }
+      case XML_CDATA_SECTION_NODE:
+      case XML_COMMENT_NODE:
+      case XML_PI_NODE:
+        return ToWide(n->content);
+      case XML_ELEMENT_NODE:
+      case XML_DOCUMENT_NODE:
+      case XML_ENTITY_REF_NODE: {
+        std::vector<TextPiece> pieces;
+        CollectText(n, &pieces);
+        return ToWide(JoinText(pieces));
+      }
+      default:
+        return nullptr;
+    }
+  });
+}
+
+// The document record that owns `node`: the one whose tree it came from.
+VeltoXmlDocument* OwnerOf(xmlNodePtr node) {
+  return node->doc != nullptr ? static_cast<VeltoXmlDocument*>(node->doc->_private) : nullptr;
+}
+
+bool SetNodeText(DomNode* node, const WCHAR* text) {
+  if (node == nullptr || text == nullptr) return false;
+  return NoThrow(false, [&] {
+    std::string value;
+    if (!ToUtf8(text, &value)) return false;
+    xmlNodePtr n = AsXml(node);
+    switch (n->type) {
+      case XML_TEXT_NODE:
+      case XML_CDATA_SECTION_NODE:
+      case XML_COMMENT_NODE:
+      case XML_PI_NODE:
+        xmlNodeSetContent(n, AsXmlChars(value.c_str()));
+        return true;
+      case XML_ELEMENT_NODE:
+        break;
+      default:
+        return false;
+    }
+    VeltoXmlDocument* owner = OwnerOf(n);
+    if (owner == nullptr) return false;
+    // Room for every child first, so that no child is unlinked and then lost.
+    size_t children = 0;
+    for (xmlNodePtr c = n->children; c != nullptr; c = c->next) ++children;
+    owner->detached.reserve(owner->detached.size() + children);
+    xmlNodePtr replacement = nullptr;
+    if (!value.empty()) {
+      // Taken literally: xmlNodeSetContent would read "&...;" as references.
+      replacement = xmlNewDocText(n->doc, AsXmlChars(value.c_str()));
+      if (replacement == nullptr) return false;
+    }
+    while (n->children != nullptr) {
+      xmlNodePtr child = n->children;
+      xmlUnlinkNode(child);
+      owner->detached.push_back(child);
+    }
+    if (replacement != nullptr) xmlAddChild(n, replacement);
+    return true;
+  });
+}
+
+// The attribute of `element` whose qualified name is `name`, or null.
+xmlAttrPtr FindAttribute(xmlNodePtr element, std::string_view name) {
+  for (xmlAttrPtr attr = element->properties; attr != nullptr; attr = attr->next) {
+    if (QualifiedName(attr->ns ? attr->ns->prefix : nullptr, attr->name) == name) return attr;
+  }
+  return nullptr;
+}
+
+// "xmlns" or "xmlns:p" name a namespace declaration, which MSXML shows as an
+// attribute. Sets *prefix (null for the default namespace).
+bool IsNamespaceDeclaration(const std::string& name, const xmlChar** prefix) {
+  if (name == "xmlns") {
+    *prefix = nullptr;
+    return true;
+  }
+  if (name.compare(0, 6, "xmlns:") == 0) {
+    *prefix = AsXmlChars(name.c_str() + 6);
+    return true;
+  }
+  return false;
+}
+
+xmlNsPtr FindDeclaration(xmlNodePtr element, const xmlChar* prefix) {
+  for (xmlNsPtr ns = element->nsDef; ns != nullptr; ns = ns->next) {
+    if (xmlStrEqual(ns->prefix, prefix)) return ns;
+  }
+  return nullptr;
+}
+
+bool GetAttribute(DomNode* node, const WCHAR* name, WCHAR** value) {
+  if (node == nullptr || name == nullptr || value == nullptr) return false;
+  *value = nullptr;
+  xmlNodePtr element = AsXml(node);
+  if (element->type != XML_ELEMENT_NODE) return false;
+  return NoThrow(false, [&] {
+    std::string key;
+    if (!ToUtf8(name, &key)) return false;
+    const xmlChar* prefix = nullptr;
+    if (IsNamespaceDeclaration(key, &prefix)) {
+      if (xmlNsPtr ns = FindDeclaration(element, prefix)) {
+        *value = ToWide(ns->href);
+        return *value != nullptr;
+      }
+      return true;
+    }
+    xmlAttrPtr attr = FindAttribute(element, key);
+    if (attr == nullptr) return true;
+    xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
+    *value = ToWide(content);
+    xmlFree(content);
+    return *value != nullptr;
+  });
+}
+
+bool SetAttribute(DomNode* node, const WCHAR* name, const WCHAR* value) {
+  if (node == nullptr || name == nullptr || value == nullptr) return false;
+  xmlNodePtr element = AsXml(node);
+  if (element->type != XML_ELEMENT_NODE) return false;
+  return NoThrow(false, [&] {
+    std::string key, text;
+    if (!ToUtf8(name, &key) || !ToUtf8(value, &text)) return false;
+    // MSXML refuses names that could not be written back as XML.
+    if (xmlValidateQName(AsXmlChars(key.c_str()), 0) != 0) return false;
+
+    const xmlChar* prefix = nullptr;
+    if (IsNamespaceDeclaration(key, &prefix)) {
+      if (xmlNsPtr ns = FindDeclaration(element, prefix)) {
+        // Rebinding a prefix in use would change the names below it.
+        return xmlStrEqual(ns->href, AsXmlChars(text.c_str())) != 0;
+      }
+      return xmlNewNs(element, AsXmlChars(text.c_str()), prefix) != nullptr;
+    }
+    if (xmlAttrPtr attr = FindAttribute(element, key)) {
+      return xmlSetNsProp(element, attr->ns, attr->name, AsXmlChars(text.c_str())) != nullptr;
+    }
+    size_t colon = key.find(':');
+    if (colon != std::string::npos) {
+      std::string ns_prefix = key.substr(0, colon);
+      xmlNsPtr ns = xmlSearchNs(element->doc, element, AsXmlChars(ns_prefix.c_str()));
+      if (ns != nullptr) {
+        return xmlSetNsProp(element, ns, AsXmlChars(key.c_str() + colon + 1),
+                            AsXmlChars(text.c_str())) != nullptr;
+      }
+    }
+    // No namespace in scope: the attribute keeps the name it was given.
+    return xmlSetNsProp(element, nullptr, AsXmlChars(key.c_str()), AsXmlChars(text.c_str())) !=
+           nullptr;
+  });
+}
+
+void ReleaseNode(DomNode*) {}
+
+VeltoXmlDocument* CreateDocument() {
+  InitLibxml();
+  return new (std::nothrow) VeltoXmlDocument;
+}
+
+bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
+  if (error != nullptr) *error = ParseError{};
+  if (document == nullptr || text == nullptr) return false;
+  return NoThrow(false, [&] {
+    // Room to keep the current content for nodes still held, before
+    // anything changes.
+    document->retired.reserve(document->retired.size() + 1);
+    ParseState state;
+    std::string source;
+    if (!ToUtf8(text, &source)) {
+      state.Fail(0, 0, "The text could not be converted to UTF-8.");
+    } else if (source.size() > static_cast<size_t>(INT32_MAX)) {
+      state.Fail(0, 0, "The text is too long.");
+    }
+
+    xmlDocPtr parsed = nullptr;
+    if (!state.failed) {
+      xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+      if (ctxt == nullptr) return false;
+      ctxt->_private = &state;
+      ctxt->sax->serror = OnParseError;
+      ctxt->sax->internalSubset = OnDoctype;
+      // The text is already Unicode, so an encoding it declares is only a
+      // label. Never XML_PARSE_NOENT, DTDLOAD or HUGE.
+      int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                    XML_PARSE_IGNORE_ENC;
+      parsed = xmlCtxtReadMemory(ctxt, source.data(), static_cast<int>(source.size()), nullptr,
+                                 "UTF-8", options);
+      if (parsed == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed) {
+        state.Fail(0, 0, "The text is not well-formed XML.");
+      }
+      xmlFreeParserCtxt(ctxt);
+    }
+
+    if (state.failed) {
+      if (parsed != nullptr) xmlFreeDoc(parsed);
+      Install(document, nullptr);  // as MSXML, a failed load leaves no content
+      if (error != nullptr) {
+        error->line = state.line;
+        error->column = state.column;
+        error->reason = ToWide(state.reason);
+      }
+      return false;
+    }
+
+    parsed->_private = document;
+    HideBlankText(reinterpret_cast<xmlNodePtr>(parsed));
+    if (parsed->standalone != -1) {
+      std::string declaration = DeclarationText(source);
+      xmlNodePtr pi = xmlNewDocPI(parsed, AsXmlChars("xml"), AsXmlChars(declaration.c_str()));
+      if (pi == nullptr) {
+        xmlFreeDoc(parsed);
+        return false;
+      }
+      if (parsed->children != nullptr) {
+        xmlAddPrevSibling(parsed->children, pi);
+      } else {
+        xmlAddChild(reinterpret_cast<xmlNodePtr>(parsed), pi);
+      }
+    }
+    Install(document, parsed);
+    return true;
+  });
+}
+
+WCHAR* DocumentXml(VeltoXmlDocument* document) {
+  if (document == nullptr) return nullptr;
+  return NoThrow<WCHAR*>(nullptr, [&]() -> WCHAR* {
+    std::string out;
+    if (document->doc != nullptr) {
+      for (xmlNodePtr node = FirstVisible(document->doc->children); node != nullptr;
+           node = NextVisible(node)) {
+        AppendNode(&out, node);
+        out += "\r\n";
+      }
+    }
+    return ToWide(out);
+  });
+}
+
+void ReleaseDocument(VeltoXmlDocument* document) {
+  if (document == nullptr) return;
+  // Detached nodes first: freeing one reads its document's dictionary.
+  for (xmlNodePtr node : document->detached) xmlFreeNode(node);
+  for (xmlDocPtr doc : document->retired) xmlFreeDoc(doc);
+  if (document->doc != nullptr) xmlFreeDoc(document->doc);
+  delete document;
+}
+
+const DomApi kLibxmlDom = {FirstChild,   ChildCount,     ChildAt,      NodeName,
+                           NodeText,     SetNodeText,    GetAttribute, SetAttribute,
+                           ReleaseNode,  CreateDocument, LoadXml,      DocumentXml,
+                           ReleaseDocument};
+
+}  // namespace
+
+Seam<DomApi> g_dom(&kLibxmlDom);
+
+}  // namespace velto::xml
