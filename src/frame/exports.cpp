@@ -11,19 +11,9 @@ VELTO_DECLARE_TRACE_SETTINGS()
 using velto::kErrorCallNotImplemented;
 using velto::kNoError;
 
-// Configuration import and export, and the dialog and credential entry points,
-// are not built yet: they report ERROR_CALL_NOT_IMPLEMENTED and hand out
-// nothing.
-
-DWORD WINAPI EapPeerConfigXml2Blob(DWORD, EAP_METHOD_TYPE, VeltoXmlDocument*, BYTE**, DWORD*,
-                                   EAP_ERROR**) {
-  return kErrorCallNotImplemented;
-}
-
-DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE, const BYTE*, DWORD, VeltoXmlDocument**,
-                                   EAP_ERROR**) {
-  return kErrorCallNotImplemented;
-}
+// The configuration import and export live with the configuration XML
+// (src/xmlconfig). The dialog and credential entry points are not built yet:
+// they report ERROR_CALL_NOT_IMPLEMENTED and hand out nothing.
 
 DWORD WINAPI EapPeerInvokeConfigUI(const EAP_METHOD_TYPE*, HWND, DWORD, DWORD, const BYTE*, DWORD*,
                                    BYTE**, EAP_ERROR**) {

@@ -1,0 +1,202 @@
+#include "xmlconfig/config_export.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/exports.h"
+#include "frame/memory.h"
+#include "frame/text_convert.h"
+#include "protect/custom_protect.h"
+#include "protect/profile_protect.h"
+#include "trace/trace.h"
+#include "xmlconfig/config_schema.h"
+#include "xmlconfig/xml_dom.h"
+
+namespace velto::xml {
+namespace {
+
+constexpr size_t kTextBufferSize = 32768;
+constexpr size_t kWideBufferBytes = 65536;
+constexpr int kWideUnitsAllowed = 16384;
+
+// Formats templates one after the other into a fixed buffer; each is cut at
+// the room left, and the position moves by what was really written.
+class XmlText {
+ public:
+  XmlText(char* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+
+  void Append(const char* format, ...) VELTO_PRINTF(2, 3) {
+    if (used_ + 1 >= capacity_) return;
+    size_t room = capacity_ - used_;
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buffer_ + used_, room, format, args);
+    va_end(args);
+    if (n < 0) return;
+    used_ += static_cast<size_t>(n) < room ? static_cast<size_t>(n) : room - 1;
+  }
+
+  size_t used() const { return used_; }
+  const char* start() const { return buffer_; }
+
+ private:
+  char* buffer_;
+  size_t capacity_;
+  size_t used_ = 0;
+};
+
+void SealSavedPassword(cdata* record) {
+  if ((record->flags & kFlagPasswordProfileEncrypted) != 0) return;
+  char* sealed = EncryptProfileIdentityData(record->password);
+  if (sealed == nullptr) return;
+  record->flags |= kFlagPasswordProfileEncrypted;
+  SecureWipe(record->password, sizeof record->password);
+  CopyTextField(record->password, sealed);
+  std::free(sealed);
+}
+
+// Gives a sealed password of the stored form back its plain text in the
+// record, so that it can travel in the profile identity form.
+void OpenStoredPassword(cdata* record) {
+  if ((record->flags & kFlagPasswordCustomProtected) == 0) return;
+  char* plain = CryptUnprotectCustom(record->password);
+  if (plain == nullptr) return;
+  Trace("Successfully decrypted encoded data: [%s]", plain);
+  SecureWipe(record->password, sizeof record->password);
+  CopyTextField(record->password, plain);
+  record->flags &= ~kFlagPasswordCustomProtected;
+  WipeAndFreeText(plain);
+}
+
+}  // namespace
+
+size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
+  const char* method = MethodElementName(record->eap_type);
+  XmlText xml(destination, capacity);
+  xml.Append("<%s xmlns='%s'>", method, kVendorNamespace);
+  if (record->phase2_type != 0) {
+    xml.Append("<%s>%s</%s>", "Phase2Type", Phase2TextFromCode(record->phase2_type), "Phase2Type");
+  }
+
+  if (record->cred_source == kCredSaved && record->identity[0] != '\0') {
+    xml.Append("<%s>", "credSaved");
+    xml.Append("<identity encrypted='false'>%s</identity>", record->identity);
+    SealSavedPassword(record);
+    if ((record->flags & kFlagPasswordProfileEncrypted) != 0) {
+      xml.Append("<password encrypted='true'>%s</password>", record->password);
+    } else {
+      // The plain password is never written.
+      xml.Append("<password encrypted='false'>%s</password>", "None");
+    }
+    xml.Append("</%s>", "credSaved");
+  } else {
+    xml.Append("<%s />", record->cred_source == kCredSso ? "credSSO" : "credPrompt");
+  }
+
+  xml.Append("<anonymousIdentity>%s</anonymousIdentity>",
+             record->anon_identity[0] != '\0' ? record->anon_identity : kDefaultAnonymousIdentity);
+
+  if (record->ca_hash[0] == '\0') {
+    xml.Append("<noServerValidation />");
+  } else if (std::strcmp(record->ca_hash, "any") == 0) {
+    xml.Append("<anyTrustedServer />");
+  } else {
+    xml.Append("<serverCertificateHash>%s</serverCertificateHash>", record->ca_hash);
+  }
+
+  if (record->subject_match[0] != '\0') {
+    xml.Append("<subjectMatchString>%s</subjectMatchString>", record->subject_match);
+  } else {
+    xml.Append("<noSubjectMatch />");
+  }
+  xml.Append("</%s>", method);
+  xml.Append("</Config>");
+  Trace(">>%s XML:%s", __func__, xml.start());
+  return xml.used();
+}
+
+size_t build_eap_sim_aka_xml(const cdata* record, char* destination, size_t capacity) {
+  const char* method = MethodElementName(record->eap_type);
+  XmlText xml(destination, capacity);
+  xml.Append("<%s xmlns='%s'>", method, kVendorNamespace);
+  if (record->alternative_identity[0] != '\0') {
+    xml.Append("<%s>%s</%s>", "alternativeIdentity", record->alternative_identity,
+               "alternativeIdentity");
+  }
+  if (record->identity[0] != '\0') {
+    xml.Append("<%s>%s</%s>", "decorativeIdentity", record->identity, "decorativeIdentity");
+  }
+  xml.Append("</%s>", method);
+  xml.Append("</Config>");
+  return xml.used();
+}
+
+}  // namespace velto::xml
+
+DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const BYTE* pConfigIn,
+                                   DWORD dwSizeOfConfigIn, VeltoXmlDocument** ppConfigDoc,
+                                   EAP_ERROR**) {
+  using namespace velto;
+  using namespace velto::xml;
+  if (dwSizeOfConfigIn != 0 && dwSizeOfConfigIn != kCdataSize) return kErrorInvalidParameter;
+
+  // The host's record is used in place: its password is brought into the
+  // form the XML carries, and stays so.
+  cdata* record = reinterpret_cast<cdata*>(const_cast<BYTE*>(pConfigIn));
+  MallocPtr<cdata> default_record;
+  if (record == nullptr) {
+    default_record.reset(AllocRecord());
+    if (!default_record || !MakeDefaultRecord(eapMethodType.eapType.type, default_record.get())) {
+      return kErrorInvalidParameter;
+    }
+    record = default_record.get();
+  }
+
+  const DomApi& dom = *g_dom;
+  VeltoXmlDocument* document = dom.create_document();
+  if (document == nullptr) return kErrorInvalidParameter;
+  struct DocumentGuard {
+    const DomApi& dom;
+    VeltoXmlDocument* document;
+    ~DocumentGuard() {
+      if (document != nullptr) dom.release_document(document);
+    }
+  } guard{dom, document};
+
+  // The text carries the sealed password: wiped with the buffers.
+  struct Buffer {
+    void* p;
+    size_t size;
+    ~Buffer() { WipeAndFree(p, size); }
+  } text{std::calloc(kTextBufferSize, 1), kTextBufferSize},
+      wide{std::calloc(kWideBufferBytes, 1), kWideBufferBytes};
+  if (text.p == nullptr || wide.p == nullptr) return kErrorNotEnoughMemory;
+
+  char* out = static_cast<char*>(text.p);
+  int used = std::snprintf(out, kTextBufferSize, "<Config xmlns='%s'>", kEapHostConfigNamespace);
+  size_t position = static_cast<size_t>(used);
+  switch (record->eap_type) {
+    case kEapTypeTtls:
+      OpenStoredPassword(record);
+      build_eap_ttls_xml(record, out + position, kTextBufferSize - position);
+      break;
+    case kEapTypeSim:
+    case kEapTypeAka:
+      build_eap_sim_aka_xml(record, out + position, kTextBufferSize - position);
+      break;
+    default:
+      return kErrorInvalidParameter;
+  }
+
+  WCHAR* units = static_cast<WCHAR*>(wide.p);
+  if (platform::MultiByteToWide(platform::CodePage::kAnsi, out, -1, units, kWideUnitsAllowed) == 0) {
+    return kErrorNotEnoughMemory;
+  }
+  if (!dom.load_xml(document, units, nullptr)) return kErrorInvalidParameter;
+
+  *ppConfigDoc = document;
+  guard.document = nullptr;
+  return kNoError;
+}

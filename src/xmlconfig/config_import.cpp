@@ -1,0 +1,222 @@
+#include "xmlconfig/config_import.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/exports.h"
+#include "frame/memory.h"
+#include "frame/text_convert.h"
+#include "protect/custom_protect.h"
+#include "protect/profile_protect.h"
+#include "trace/trace.h"
+#include "xmlconfig/config_schema.h"
+#include "xmlconfig/xml_access.h"
+
+namespace velto::xml {
+namespace {
+
+constexpr size_t kMaxTextScan = 4096;
+
+// A text read from the document; plain secrets are wiped when it goes.
+struct ReadText {
+  char* p = nullptr;
+  ReadText() = default;
+  explicit ReadText(char* text) : p(text) {}
+  ~ReadText() {
+    if (p != nullptr) WipeAndFree(p, strnlen(p, kMaxTextScan));
+  }
+  ReadText(const ReadText&) = delete;
+  ReadText& operator=(const ReadText&) = delete;
+  explicit operator bool() const { return p != nullptr; }
+};
+
+bool IsMarkedEncrypted(DomNode* node) {
+  ReadText attribute(get_encrypted_attribute(node));
+  return attribute && std::strcmp(attribute.p, "true") == 0;
+}
+
+// Opens a sealed text of the document through a copy, since the opener
+// rewrites its argument.
+char* OpenProfileText(const char* sealed) {
+  size_t n = std::strlen(sealed);
+  MallocPtr<char> copy(static_cast<char*>(std::malloc(n + 1)));
+  if (!copy) return nullptr;
+  std::memcpy(copy.get(), sealed, n + 1);
+  return DecryptProfileIdentityData(copy.get());
+}
+
+// Replaces the plain password in the host's document by its sealed form.
+// 87 when the sealed text cannot be converted or set; the document is then
+// unchanged. Going on without rewriting, when no buffer can be had, is not a
+// failure.
+uint32_t SealPasswordInDocument(DomNode* password, const char* plain) {
+  MallocPtr<char> sealed(EncryptProfileIdentityData(plain));
+  if (!sealed) return 0;
+  int units = platform::MultiByteToWide(platform::CodePage::kAnsi, sealed.get(), -1, nullptr, 0);
+  if (units <= 0) return kErrorInvalidParameter;
+  MallocPtr<WCHAR> wide(static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * static_cast<size_t>(units))));
+  if (!wide) return 0;
+  if (platform::MultiByteToWide(platform::CodePage::kAnsi, sealed.get(), -1, wide.get(), units) !=
+      units) {
+    return kErrorInvalidParameter;
+  }
+  if (!g_dom->set_node_text(password, wide.get())) return kErrorInvalidParameter;
+  set_encrypted_attribute(password);
+  return 0;
+}
+
+uint32_t ReadSavedCredentials(DomNode* saved, cdata* record) {
+  record->cred_source = kCredSaved;
+
+  NodeRef identity = find_child_node(saved, "identity");
+  if (!identity) return kErrorInvalidParameter;
+  ReadText identity_text(node_text_utf8(identity.get()));
+  if (identity_text) {
+    if (IsMarkedEncrypted(identity.get())) {
+      ReadText plain(OpenProfileText(identity_text.p));
+      if (plain) {
+        CopyTextField(record->identity, plain.p);
+      } else {
+        record->cred_source = kCredSavedUndecryptable;
+        record->identity[0] = '\0';
+      }
+    } else {
+      CopyTextField(record->identity, identity_text.p);
+    }
+    Trace(">> %s : identity from config: %s", "build_eap_ttls_blob", record->identity);
+  }
+
+  NodeRef password = find_child_node(saved, "password");
+  if (!password) return kErrorInvalidParameter;
+  ReadText password_text(node_text_utf8(password.get()));
+  if (!password_text) return 0;
+
+  if (IsMarkedEncrypted(password.get())) {
+    ReadText plain(OpenProfileText(password_text.p));
+    if (plain) {
+      CopyTextField(record->password, plain.p);
+      record->flags &= ~kFlagPasswordProfileEncrypted;
+    } else {
+      record->flags |= kFlagPasswordProfileEncrypted;
+      CopyTextField(record->password, password_text.p);
+    }
+  } else {
+    uint32_t status = SealPasswordInDocument(password.get(), password_text.p);
+    if (status != 0) return status;
+    CopyTextField(record->password, password_text.p);
+    record->flags &= ~(kFlagPasswordCustomProtected | kFlagPasswordProfileEncrypted);
+  }
+  Trace(">> %s : password from config: %s", "build_eap_ttls_blob", record->password);
+  return 0;
+}
+
+bool HasChild(DomNode* parent, const char* name) { return find_child_node(parent, name) != nullptr; }
+
+// The element's text, when it exists and has one.
+ReadText ChildText(DomNode* parent, const char* name) {
+  NodeRef child = find_child_node(parent, name);
+  return ReadText(child ? node_text_utf8(child.get()) : nullptr);
+}
+
+}  // namespace
+
+uint32_t build_eap_ttls_blob(DomNode* method, cdata* record) {
+  if (ReadText phase2 = ChildText(method, "Phase2Type")) {
+    record->phase2_type = Phase2CodeFromText(phase2.p);
+    Trace(">> %s : Phase2Type: %s (%u)", __func__, phase2.p, record->phase2_type);
+  }
+
+  if (NodeRef saved = find_child_node(method, "credSaved")) {
+    uint32_t status = ReadSavedCredentials(saved.get(), record);
+    if (status != 0) return status;
+  }
+  if (HasChild(method, "credSSO")) record->cred_source = kCredSso;
+  if (HasChild(method, "credPrompt")) record->cred_source = kCredPrompt;
+
+  if (NodeRef anonymous = find_child_node(method, "anonymousIdentity")) {
+    ReadText text(node_text_utf8(anonymous.get()));
+    CopyTextField(record->anon_identity, text.p);
+    Trace(">> %s : anonymous id: [%s]", __func__, record->anon_identity);
+  }
+
+  if (ReadText hash = ChildText(method, "serverCertificateHash")) {
+    CopyTextField(record->ca_hash, hash.p);
+  }
+  if (HasChild(method, "anyTrustedServer")) CopyTextField(record->ca_hash, "any");
+  if (HasChild(method, "noServerValidation")) record->ca_hash[0] = '\0';
+
+  if (ReadText subject = ChildText(method, "subjectMatchString")) {
+    CopyTextField(record->subject_match, subject.p);
+  }
+  if (HasChild(method, "noSubjectMatch")) record->subject_match[0] = '\0';
+  Trace(">> %s : ca hash: [%s] subject match: [%s]", __func__, record->ca_hash,
+        record->subject_match);
+  return 0;
+}
+
+uint32_t build_eap_sim_aka_blob(DomNode* method, cdata* record) {
+  record->cred_source = kCredPrompt;
+  if (ReadText alternative = ChildText(method, "alternativeIdentity")) {
+    CopyTextField(record->alternative_identity, alternative.p);
+    Trace(">> %s : alternative identity: [%s]", __func__, record->alternative_identity);
+  }
+  if (ReadText decorative = ChildText(method, "decorativeIdentity")) {
+    CopyTextField(record->identity, decorative.p);
+    Trace(">> %s : decorative identity: [%s]", __func__, record->identity);
+  }
+  return 0;
+}
+
+}  // namespace velto::xml
+
+DWORD WINAPI EapPeerConfigXml2Blob(DWORD, EAP_METHOD_TYPE eapMethodType,
+                                   VeltoXmlDocument* pConfigDoc, BYTE** ppConfigOut,
+                                   DWORD* pdwSizeOfConfigOut, EAP_ERROR**) {
+  using namespace velto;
+  using namespace velto::xml;
+  MallocPtr<cdata> record(AllocRecord());
+  if (!record) return kErrorNotEnoughMemory;
+  record->eap_type = eapMethodType.eapType.type;
+
+  NodeRef config(g_dom->first_child(pConfigDoc));
+  if (!config) return kErrorInvalidParameter;
+  NodeRef method = find_child_node(config.get(), MethodElementName(record->eap_type));
+  if (!method) return kErrorInvalidParameter;
+
+  switch (record->eap_type) {
+    case kEapTypeTtls: {
+      uint32_t status = build_eap_ttls_blob(method.get(), record.get());
+      if (status != 0) {
+        SecureWipe(record.get(), sizeof(cdata));
+        return status;
+      }
+      if ((record->flags & kFlagPasswordProfileEncrypted) == 0) {
+        char* sealed = CryptProtectCustom(record->password);
+        // A sealed text too long for the field is treated as a failed
+        // protection: a cut sealed text could never be opened again.
+        if (sealed != nullptr && std::strlen(sealed) >= sizeof record->password) {
+          std::free(sealed);
+          sealed = nullptr;
+        }
+        if (sealed != nullptr) {
+          Trace("Encoded Password : [%s]", sealed);
+          SecureWipe(record->password, sizeof record->password);
+          CopyTextField(record->password, sealed);
+          record->flags |= kFlagPasswordCustomProtected;
+          std::free(sealed);
+        }
+      }
+      break;
+    }
+    case kEapTypeSim:
+    case kEapTypeAka:
+      build_eap_sim_aka_blob(method.get(), record.get());
+      break;
+    default:
+      return kErrorInvalidParameter;
+  }
+
+  *ppConfigOut = reinterpret_cast<BYTE*>(record.release());
+  *pdwSizeOfConfigOut = kCdataSize;
+  return kNoError;
+}

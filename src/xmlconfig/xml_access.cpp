@@ -1,0 +1,101 @@
+#include "xmlconfig/xml_access.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/memory.h"
+#include "frame/text_convert.h"
+
+namespace velto::xml {
+namespace {
+
+constexpr size_t kMaxTextUnits = 4096;
+
+using WText = MallocPtr<WCHAR>;
+
+// Widens an ASCII literal of the program for the DOM (thread ANSI code page).
+WText Widen(const char* text) {
+  int n = platform::MultiByteToWide(platform::CodePage::kAnsi, text, -1, nullptr, 0);
+  if (n <= 0) return nullptr;
+  WText wide(static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * static_cast<size_t>(n))));
+  if (!wide) return nullptr;
+  if (platform::MultiByteToWide(platform::CodePage::kAnsi, text, -1, wide.get(), n) != n) {
+    return nullptr;
+  }
+  return wide;
+}
+
+bool SameUnits(const WCHAR* a, const WCHAR* b) {
+  while (*a != 0 && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// n + 1 bytes for a string of n units (counted up to 4096) and its
+// terminator: the conversion fails unless every unit is one UTF-8 byte.
+char* ToUtf8Bounded(const WCHAR* text) {
+  size_t n = 0;
+  while (n < kMaxTextUnits && text[n] != 0) ++n;
+  if (text[n] != 0) return nullptr;  // longer than 4096 units
+  char* out = static_cast<char*>(std::malloc(n + 1));
+  if (out == nullptr) return nullptr;
+  int written = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, out,
+                                          static_cast<int>(n + 1));
+  if (written != static_cast<int>(n + 1)) {
+    std::free(out);
+    return nullptr;
+  }
+  return out;
+}
+
+}  // namespace
+
+void NodeReleaser::operator()(DomNode* node) const {
+  if (node != nullptr) g_dom->release_node(node);
+}
+
+NodeRef find_child_node(DomNode* parent, const char* name) {
+  if (parent == nullptr || name == nullptr) return nullptr;
+  WText wanted = Widen(name);
+  if (!wanted) return nullptr;
+  const DomApi& dom = *g_dom;
+  long count = 0;
+  if (!dom.child_count(parent, &count) || count <= 0) return nullptr;
+  for (long i = 0; i < count; ++i) {
+    NodeRef child(dom.child_at(parent, i));
+    if (!child) return nullptr;
+    WText child_name(dom.node_name(child.get()));
+    if (!child_name) return nullptr;
+    if (SameUnits(child_name.get(), wanted.get())) return child;
+  }
+  return nullptr;
+}
+
+char* node_text_utf8(DomNode* node) {
+  if (node == nullptr) return nullptr;
+  WText text(g_dom->node_text(node));
+  if (!text) return nullptr;
+  return ToUtf8Bounded(text.get());
+}
+
+char* get_encrypted_attribute(DomNode* node) {
+  if (node == nullptr) return nullptr;
+  WText name = Widen("encrypted");
+  if (!name) return nullptr;
+  WCHAR* raw = nullptr;
+  if (!g_dom->get_attribute(node, name.get(), &raw)) return nullptr;
+  WText value(raw);
+  if (!value || value.get()[0] == 0) return nullptr;
+  return ToUtf8Bounded(value.get());
+}
+
+void set_encrypted_attribute(DomNode* node) {
+  if (node == nullptr) return;
+  WText name = Widen("encrypted");
+  WText value = Widen("true");
+  if (name && value) g_dom->set_attribute(node, name.get(), value.get());
+}
+
+}  // namespace velto::xml
