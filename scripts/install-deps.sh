@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config file
+  cmake ninja-build g++ pkg-config file libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsodium-dev libxml2-dev libpcsclite-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools

@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# The main job: builds the module and loads it as EapHost does, listing its
-# entry points and the default configuration record of each method.
+# The main job: builds the module and runs eapcfg on the example profiles as
+# EapHost would: each is imported into a configuration record, shown, and
+# exported back to XML.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh >/dev/null
 cmake --preset linux >/dev/null
 cmake --build --preset linux >/dev/null
-./build/linux/bin/eaphost_probe
+
+eapcfg=./build/linux/bin/eapcfg
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$eapcfg" exports
+for profile in examples/*.xml; do
+  name=$(basename "$profile" .xml)
+  echo
+  echo "=== $profile"
+  "$eapcfg" import "$profile" -o "$work/$name.cdata"
+  echo "--- exported again"
+  "$eapcfg" export "$work/$name.cdata"
+done

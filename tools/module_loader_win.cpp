@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <objbase.h>
 
 #include "module_loader.h"
 
@@ -15,5 +16,7 @@ void* FindEntry(void* module, const char* name) {
 }
 
 void UnloadModuleHandle(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+void InitHostThread() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
 
 }  // namespace velto::tools

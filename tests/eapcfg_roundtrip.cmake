@@ -1,0 +1,38 @@
+# eapcfg import, export, import on every example: the two records must read
+# the same (eapcfg show), and the second document must carry no plain
+# password. Runs the tool as a user would, under Wine on Windows.
+#   -DEAPCFG=... -DEMULATOR=... (empty on Linux) -DEXAMPLES=dir -DWORK=dir
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+file(GLOB examples ${EXAMPLES}/*.xml)
+if(NOT examples)
+  message(FATAL_ERROR "no examples in ${EXAMPLES}")
+endif()
+
+function(eapcfg out)
+  execute_process(COMMAND ${EMULATOR} ${EAPCFG} ${ARGN} WORKING_DIRECTORY ${WORK}
+                  OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "eapcfg ${ARGN} failed (${rc}): ${stderr}")
+  endif()
+  string(REPLACE "\r" "" stdout "${stdout}")
+  set(${out} "${stdout}" PARENT_SCOPE)
+endfunction()
+
+foreach(example IN LISTS examples)
+  get_filename_component(name ${example} NAME_WE)
+  file(COPY ${example} DESTINATION ${WORK})
+  eapcfg(ignored import ${name}.xml -o ${name}.1.cdata)
+  eapcfg(xml export ${name}.1.cdata)
+  file(WRITE ${WORK}/${name}.2.xml "${xml}")
+  eapcfg(ignored import ${name}.2.xml -o ${name}.2.cdata)
+  eapcfg(first show ${name}.1.cdata)
+  eapcfg(second show ${name}.2.cdata)
+  if(NOT first STREQUAL second)
+    message(FATAL_ERROR "${name}: the record changed over export and import\n${first}\n---\n${second}")
+  endif()
+  if(xml MATCHES "<password encrypted=.false.>[^N]")
+    message(FATAL_ERROR "${name}: the exported XML carries a plain password:\n${xml}")
+  endif()
+  message(STATUS "${name}: same record after export and import")
+endforeach()

@@ -1,0 +1,332 @@
+// eapcfg: drives the module the way EapHost does.
+//
+//   eapcfg import PROFILE.xml [-o RECORD] [--type ttls|sim|aka]
+//   eapcfg export [RECORD] [--type ttls|sim|aka]
+//   eapcfg show RECORD
+//   eapcfg exports
+//
+// The module is loaded by file name and its entries are looked up by name;
+// --module names another file.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frame/cdata.h"
+#include "frame/exports.h"
+#include "frame/memory.h"
+#include "frame/text_convert.h"
+#include "module_loader.h"
+#include "record_text.h"
+#include "xmlconfig/config_schema.h"
+#include "xmlconfig/xml_access.h"
+#include "xmlconfig/xml_dom.h"
+
+namespace {
+
+using velto::cdata;
+using velto::kCdataSize;
+
+const char* const kExportNames[] = {
+    "EapPeerConfigXml2Blob",
+    "EapPeerConfigBlob2Xml",
+    "EapPeerInvokeConfigUI",
+    "EapPeerInvokeIdentityUI",
+    "EapPeerQueryCredentialInputFields",
+    "EapPeerQueryUserBlobFromCredentialInputFields",
+    "EapPeerFreeMemory",
+    "EapPeerFreeErrorMemory",
+    "DllRegisterServer",
+    "DllUnregisterServer",
+    "EapPeerCredentialsXml2Blob",
+    "EapPeerInvokeInteractiveUI",
+};
+
+// A failure with the Win32 status it stands for (0 when the module was not
+// the one that failed) and a reason in plain words.
+struct Failure {
+  unsigned status;
+  std::string reason;
+};
+
+int Report(const Failure& failure) {
+  if (failure.status != 0) {
+    std::fprintf(stderr, "eapcfg: error %u: %s\n", failure.status, failure.reason.c_str());
+  } else {
+    std::fprintf(stderr, "eapcfg: %s\n", failure.reason.c_str());
+  }
+  return 1;
+}
+
+class Module {
+ public:
+  explicit Module(const std::string& name) {
+    std::string error;
+    handle_ = velto::tools::LoadModuleByName(name.c_str(), &error);
+    if (handle_ == nullptr) throw Failure{0, "cannot load " + name + ": " + error};
+  }
+  ~Module() {
+    if (handle_ != nullptr) velto::tools::UnloadModuleHandle(handle_);
+  }
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  template <typename F>
+  F* Entry(const char* name) const {
+    void* entry = velto::tools::FindEntry(handle_, name);
+    if (entry == nullptr) throw Failure{0, std::string("the module has no entry ") + name};
+    return reinterpret_cast<F*>(entry);
+  }
+  void* handle() const { return handle_; }
+
+ private:
+  void* handle_ = nullptr;
+};
+
+uint8_t TypeFromName(const std::string& name) {
+  if (name == "ttls") return velto::kEapTypeTtls;
+  if (name == "sim") return velto::kEapTypeSim;
+  if (name == "aka") return velto::kEapTypeAka;
+  throw Failure{0, "unknown method type \"" + name + "\" (ttls, sim or aka)"};
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Failure{0, "cannot read " + path};
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const void* data, size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  if (!out) throw Failure{0, "cannot write " + path};
+}
+
+std::basic_string<WCHAR> ToWide(const std::string& utf8) {
+  using namespace velto::platform;
+  int n = MultiByteToWide(CodePage::kUtf8, utf8.c_str(), -1, nullptr, 0);
+  std::basic_string<WCHAR> wide(n > 0 ? static_cast<size_t>(n) : 1, 0);
+  if (n > 0) MultiByteToWide(CodePage::kUtf8, utf8.c_str(), -1, wide.data(), n);
+  wide.resize(wide.size() - 1);
+  return wide;
+}
+
+std::string ToUtf8(const WCHAR* text) {
+  using namespace velto::platform;
+  if (text == nullptr) return {};
+  int n = WideToMultiByte(CodePage::kUtf8, text, -1, nullptr, 0);
+  std::string utf8(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+  if (n > 0) WideToMultiByte(CodePage::kUtf8, text, -1, utf8.data(), n);
+  utf8.resize(utf8.size() - 1);
+  return utf8;
+}
+
+struct DocumentDeleter {
+  void operator()(VeltoXmlDocument* d) const { velto::xml::g_dom->release_document(d); }
+};
+using Document = std::unique_ptr<VeltoXmlDocument, DocumentDeleter>;
+
+// The host hands the module a document whose first child is the
+// configuration element, so an XML declaration at the top of a file is left
+// out (it would otherwise be the first child).
+std::string WithoutDeclaration(std::string text) {
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  size_t start = text.find_first_not_of(" \t\r\n");
+  if (start != std::string::npos && text.compare(start, 5, "<?xml") == 0) {
+    size_t end = text.find("?>", start);
+    if (end != std::string::npos) text.erase(0, end + 2);
+  }
+  return text;
+}
+
+Document ParseProfile(const std::string& path) {
+  std::string text = WithoutDeclaration(ReadFile(path));
+  Document document(velto::xml::g_dom->create_document());
+  if (!document) throw Failure{0, "cannot create an XML document (is COM available?)"};
+  velto::xml::ParseError error;
+  std::basic_string<WCHAR> wide = ToWide(text);
+  if (!velto::xml::g_dom->load_xml(document.get(), wide.c_str(), &error)) {
+    std::string reason = ToUtf8(error.reason);
+    std::free(error.reason);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    throw Failure{0, path + ":" + std::to_string(error.line) + ":" + std::to_string(error.column) +
+                         ": not well-formed XML: " + reason};
+  }
+  return document;
+}
+
+// The method element the document holds under its first child, or 0.
+uint8_t DetectType(VeltoXmlDocument* document) {
+  velto::xml::NodeRef config(velto::xml::g_dom->first_child(document));
+  for (uint8_t type : {velto::kEapTypeTtls, velto::kEapTypeSim, velto::kEapTypeAka}) {
+    if (velto::xml::find_child_node(config.get(), velto::xml::MethodElementName(type))) return type;
+  }
+  return 0;
+}
+
+// Why the import refused a document, found the same way the import looks.
+std::string ImportRefusal(VeltoXmlDocument* document, uint8_t type) {
+  using namespace velto::xml;
+  if (type != velto::kEapTypeTtls && type != velto::kEapTypeSim && type != velto::kEapTypeAka) {
+    return "EAP type " + std::to_string(type) + " is not one of this module's methods";
+  }
+  NodeRef config(g_dom->first_child(document));
+  if (!config) return "the document is empty";
+  const char* method_name = MethodElementName(type);
+  NodeRef method = find_child_node(config.get(), method_name);
+  if (!method) {
+    WCHAR* name = g_dom->node_name(config.get());
+    std::string first = ToUtf8(name);
+    std::free(name);
+    return std::string("the document has no ") + method_name +
+           " element under its first child (\"" + first + "\")";
+  }
+  if (NodeRef saved = find_child_node(method.get(), "credSaved")) {
+    if (!find_child_node(saved.get(), "identity")) return "credSaved has no identity element";
+    if (!find_child_node(saved.get(), "password")) return "credSaved has no password element";
+  }
+  return "the module refused the document";
+}
+
+cdata ReadRecord(const std::string& path) {
+  std::string bytes = ReadFile(path);
+  if (bytes.size() != kCdataSize) {
+    throw Failure{87, path + " is " + std::to_string(bytes.size()) + " bytes, not a " +
+                          std::to_string(kCdataSize) + "-byte configuration record"};
+  }
+  cdata record;
+  std::memcpy(&record, bytes.data(), sizeof record);
+  return record;
+}
+
+int Import(const Module& module, const std::string& profile, std::string output,
+           const std::string& type_name) {
+  Document document = ParseProfile(profile);
+  uint8_t type = type_name.empty() ? DetectType(document.get()) : TypeFromName(type_name);
+  if (type == 0) {
+    throw Failure{87, "the document has no EapTtls, EapSim or EapAka element under its first child"};
+  }
+  auto import = module.Entry<decltype(EapPeerConfigXml2Blob)>("EapPeerConfigXml2Blob");
+  auto free_memory = module.Entry<decltype(EapPeerFreeMemory)>("EapPeerFreeMemory");
+
+  EAP_METHOD_TYPE method{};
+  method.eapType.type = type;
+  BYTE* record = nullptr;
+  DWORD size = 0;
+  DWORD status = import(0, method, document.get(), &record, &size, nullptr);
+  if (status != 0) throw Failure{status, ImportRefusal(document.get(), type)};
+
+  if (output.empty()) {
+    output = profile;
+    size_t dot = output.rfind('.');
+    size_t slash = output.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) output.resize(dot);
+    output += ".cdata";
+  }
+  try {
+    WriteFile(output, record, size);
+  } catch (...) {
+    velto::SecureWipe(record, size);
+    free_memory(record);
+    throw;
+  }
+  std::printf("%s -> %s (%u bytes)\n", profile.c_str(), output.c_str(), size);
+  cdata copy;
+  std::memcpy(&copy, record, sizeof copy);
+  velto::SecureWipe(record, size);
+  free_memory(record);
+  std::fputs(velto::tools::DescribeRecord(copy).c_str(), stdout);
+  velto::SecureWipe(&copy, sizeof copy);
+  return 0;
+}
+
+int Export(const Module& module, const std::string& record_path, const std::string& type_name) {
+  auto export_xml = module.Entry<decltype(EapPeerConfigBlob2Xml)>("EapPeerConfigBlob2Xml");
+  EAP_METHOD_TYPE method{};
+  cdata record{};
+  bool have_record = !record_path.empty();
+  if (have_record) {
+    record = ReadRecord(record_path);
+  } else {
+    method.eapType.type = TypeFromName(type_name.empty() ? "ttls" : type_name);
+  }
+  VeltoXmlDocument* raw = nullptr;
+  DWORD status = export_xml(0, method, have_record ? reinterpret_cast<BYTE*>(&record) : nullptr,
+                            have_record ? kCdataSize : 0, &raw, nullptr);
+  velto::SecureWipe(&record, sizeof record);
+  if (status != 0) {
+    throw Failure{status, status == 87 ? "the record cannot be written as XML (its EAP type, or a "
+                                         "text holding '<' or '&')"
+                                       : "the module ran out of memory"};
+  }
+  Document document(raw);
+  WCHAR* xml = velto::xml::g_dom->document_xml(document.get());
+  std::string text = ToUtf8(xml);
+  std::free(xml);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::printf("%s\n", text.c_str());
+  return 0;
+}
+
+int Show(const std::string& record_path) {
+  cdata record = ReadRecord(record_path);
+  std::fputs(velto::tools::DescribeRecord(record).c_str(), stdout);
+  velto::SecureWipe(&record, sizeof record);
+  return 0;
+}
+
+int Exports(const Module& module, const std::string& name) {
+  std::printf("module %s\n", name.c_str());
+  int missing = 0;
+  for (const char* entry : kExportNames) {
+    bool found = velto::tools::FindEntry(module.handle(), entry) != nullptr;
+    missing += found ? 0 : 1;
+    std::printf("  %-46s %s\n", entry, found ? "found" : "MISSING");
+  }
+  return missing == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"eapcfg: configuration records of the veltoeap EAP methods"};
+  app.require_subcommand(1);
+  std::string module_name = VELTO_MODULE_NAME;
+  app.add_option("--module", module_name, "the module to load, by file name")->capture_default_str();
+
+  std::string profile, output, record_path, type_name;
+  CLI::App* import = app.add_subcommand("import", "import configuration XML into a record");
+  import->add_option("PROFILE", profile, "configuration XML")->required();
+  import->add_option("-o,--output", output, "record file (default: PROFILE with .cdata)");
+  import->add_option("--type", type_name, "ttls, sim or aka (default: from the document)");
+
+  CLI::App* export_cmd = app.add_subcommand("export", "print a record (or a default record) as XML");
+  export_cmd->add_option("RECORD", record_path, "record file; none: the default record of --type");
+  export_cmd->add_option("--type", type_name, "ttls, sim or aka, for the default record");
+
+  CLI::App* show = app.add_subcommand("show", "describe a record");
+  show->add_option("RECORD", record_path, "record file")->required();
+
+  CLI::App* exports = app.add_subcommand("exports", "list the module's EapHost entries");
+
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    if (show->parsed()) return Show(record_path);
+    velto::tools::InitHostThread();
+    Module module(module_name);
+    if (import->parsed()) return Import(module, profile, output, type_name);
+    if (export_cmd->parsed()) return Export(module, record_path, type_name);
+    if (exports->parsed()) return Exports(module, module_name);
+  } catch (const Failure& failure) {
+    return Report(failure);
+  }
+  return 1;
+}
