@@ -62,14 +62,7 @@ char* CryptUnprotectCustom(const char* text) {
                                                    nullptr, 0, /*ask_description=*/false, &plain);
   std::free(decoded);
   if (!ok) return nullptr;
-
-  char* result = nullptr;
-  if (plain.size != 0) {
-    result = static_cast<char*>(std::calloc(plain.size + 1u, 1));
-    if (result != nullptr) std::memcpy(result, plain.data, plain.size);
-  }
-  platform::g_data_protection->free_blob(&plain);
-  return result;
+  return platform::TakeOpenedText(&plain);
 }
 
 }  // namespace velto

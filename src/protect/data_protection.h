@@ -32,4 +32,9 @@ struct DataProtectionApi {
 
 extern Seam<DataProtectionApi> g_data_protection;
 
+// Turns opened data into a new NUL-terminated text and releases the blob.
+// Null when the data is empty (an opened empty text counts as one that does
+// not open) or memory runs out.
+char* TakeOpenedText(ProtectedBlob* plain);
+
 }  // namespace velto::platform

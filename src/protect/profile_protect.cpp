@@ -89,14 +89,7 @@ char* DecryptProfileIdentityData(char* text) {
       /*ask_description=*/true, &plain);
   std::free(decoded);
   if (!ok) return nullptr;
-
-  char* result = nullptr;
-  if (plain.size != 0) {
-    result = static_cast<char*>(std::calloc(plain.size + 1u, 1));
-    if (result != nullptr) std::memcpy(result, plain.data, plain.size);
-  }
-  platform::g_data_protection->free_blob(&plain);
-  return result;
+  return platform::TakeOpenedText(&plain);
 }
 
 }  // namespace velto
