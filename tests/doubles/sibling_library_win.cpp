@@ -1,0 +1,35 @@
+#include <windows.h>
+
+#include <filesystem>
+
+#include "doubles/sibling_library.h"
+
+namespace velto::test {
+
+const char kAuthDialogsFileName[] = "authdialogs.dll";
+const char kSimcoreFileName[] = "simcore.dll";
+
+void* OpenSiblingLibrary(const std::string& path, bool only_loaded, std::string* error) {
+  // A delay-load import names the library by file name only, so the loaded
+  // library of that name is the one the module calls.
+  std::string file_name = std::filesystem::path(path).filename().string();
+  HMODULE library = GetModuleHandleA(file_name.c_str());
+  if (library == nullptr && !only_loaded) library = LoadLibraryA(path.c_str());
+  if (library == nullptr) {
+    *error = path + (only_loaded ? ": not loaded"
+                                 : ": cannot be loaded, error " + std::to_string(GetLastError()));
+  }
+  return library;
+}
+
+void* SiblingLibraryEntry(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+std::string SiblingLibraryPath(void* library) {
+  char path[MAX_PATH + 1] = {};
+  DWORD n = GetModuleFileNameA(static_cast<HMODULE>(library), path, MAX_PATH);
+  return n != 0 && n < MAX_PATH ? std::string(path, n) : std::string();
+}
+
+}  // namespace velto::test
