@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The test command: installs what is needed, then builds and tests every
-# preset: the Linux twin, the Linux twin under ASan/UBSan, and the Windows
+# preset: the Linux twin, the Linux twin under ASan/UBSan and under TSan, and the Windows
 # product under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-presets=(linux linux-asan windows)
+presets=(linux linux-asan linux-tsan windows)
 if [ "$#" -gt 0 ]; then presets=("$@"); fi
 
 status=0

@@ -1,0 +1,69 @@
+// The card watch: one at a time. It opens a handle with the SIM library,
+// registers the card event callback and starts watching; when the smart-card
+// service is not running yet, a waiting thread starts the watching as soon as
+// the service comes up. Every card event updates the lists and pushes them to
+// the dialog library.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "sim/card_lists.h"
+#include "sim/simcore.h"
+#include "sim/sync.h"
+
+namespace velto {
+
+// The waiting thread's object. Its events and the state the thread reads live
+// in a block that the object and the thread share: whichever lets go last
+// closes them, so a thread that outlives a stop that gave up never touches
+// released state.
+class CFernoThread {
+ public:
+  struct Shared;
+
+  CFernoThread();
+  // Sets the stop event, waits up to 2000 ms for the finished event, then
+  // lets go of the events and the thread handle.
+  virtual ~CFernoThread();
+  CFernoThread(const CFernoThread&) = delete;
+  CFernoThread& operator=(const CFernoThread&) = delete;
+
+  // Asks the thread to end and waits up to 2000 ms. True when the thread is
+  // still inside swc_scard_init after that: it then releases the SIM
+  // library handle itself when that call returns, and the caller must not.
+  bool Stop();
+
+  platform::ThreadHandle* thread_handle = nullptr;
+  platform::SyncEvent* started = nullptr;
+  platform::SyncEvent* finished = nullptr;
+  platform::SyncEvent* stop = nullptr;
+  uint32_t thread_id = 0;
+  std::shared_ptr<Shared> shared;
+};
+
+// Opens the card watch. Never reports a failure: the lists simply stay empty.
+void ScSimCardInit();
+
+// Closes the card watch from any state: ends the waiting thread, then calls
+// swc_scard_deinit and swc_config_free with the handle (null included).
+void ScSimCardDeinit();
+
+// Replaces the waiting thread with a new one and waits up to 1000 ms for it
+// to start.
+void StartSCInitThread();
+
+// The waiting thread. `argument` carries its share of the thread's state.
+unsigned SCInitThread(void* argument);
+
+// The card event callback: updates the lists and pushes them to the dialog
+// library, under the card list lock. Returns 0.
+int32_t SCSIMCardCB(void* context, VELTO_CARD_EVENT* event);
+
+// The open card watch's SIM library handle, or null.
+swc_config* CurrentSimConfig();
+
+// Whether a waiting thread object exists (tests).
+bool HasWaitingThread();
+
+}  // namespace velto
