@@ -1,7 +1,7 @@
+// The two sealed forms of a password: the profile form (flat Base64, sealed
+// with the identity entropy) and the stored form (wrapped Base64, no entropy).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,13 +15,21 @@
 namespace velto {
 namespace {
 
-// Owned results, wiped on the way out as the module's callers do.
-struct Text {
-  char* p;
-  explicit Text(char* text) : p(text) {}
-  ~Text() { WipeAndFreeText(p); }
-  std::string str() const { return p != nullptr ? p : "<null>"; }
-};
+using Blob = platform::ProtectedBlob;
+
+constexpr char kIdentityEntropy[] = "5E1BC7429A03D86F21B47CE930854DF6";
+constexpr char kFlatBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+
+// Takes over a result, wiped as the module's callers do; "<null>" for null.
+std::string Take(char* text) {
+  std::string s = text != nullptr ? text : "<null>";
+  WipeAndFreeText(text);
+  return s;
+}
+
+// The opener of the profile form rewrites its argument: it gets a copy.
+std::string OpenProfile(std::string text) { return Take(DecryptProfileIdentityData(text.data())); }
+std::string OpenCustom(const std::string& text) { return Take(CryptUnprotectCustom(text.c_str())); }
 
 std::string Printable(size_t length, unsigned seed) {
   std::mt19937 rng(seed);
@@ -30,190 +38,116 @@ std::string Printable(size_t length, unsigned seed) {
   return s;
 }
 
-// Opens a profile identity text from a copy, as the callers do.
-Text OpenProfile(const std::string& sealed) {
-  std::string copy = sealed;
-  return Text(DecryptProfileIdentityData(copy.data()));
-}
-
-bool IsFlatBase64(const std::string& s) {
-  if (s.empty() || s.size() % 4 != 0) return false;
-  for (char c : s) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/' && c != '=') return false;
-  }
-  return true;
-}
-
-TEST(IdentityEntropy, Is32UpperCaseHexDigits) {
+// Texts sealed under one entropy open only under the same: it never changes.
+TEST(IdentityEntropy, IsTheFixedConstant) {
   EXPECT_EQ(BuildIdentityEntropy(nullptr), 87u);
-  char a[256];
-  char b[256];
-  std::memset(a, 'x', sizeof a);
-  ASSERT_EQ(BuildIdentityEntropy(a), 0u);
-  ASSERT_EQ(BuildIdentityEntropy(b), 0u);
-  ASSERT_EQ(std::strlen(a), 32u);
-  EXPECT_STREQ(a, b);
-  for (size_t i = 0; i < 32; ++i) EXPECT_TRUE(std::strchr("0123456789ABCDEF", a[i])) << a;
+  char entropy[kIdentityEntropyBufferSize];
+  ASSERT_EQ(BuildIdentityEntropy(entropy), 0u);
+  EXPECT_STREQ(entropy, kIdentityEntropy);
 }
 
-TEST(ProfileProtect, RoundTripsOneToHundredBytes) {
-  for (size_t n = 1; n <= 100; ++n) {
-    std::string plain = Printable(n, static_cast<unsigned>(n));
-    Text sealed(EncryptProfileIdentityData(plain.c_str()));
-    ASSERT_NE(sealed.p, nullptr) << n;
-    EXPECT_TRUE(IsFlatBase64(sealed.str())) << sealed.str();
-    Text opened = OpenProfile(sealed.str());
-    EXPECT_EQ(opened.str(), plain) << n;
+// Profiles written by any build open: the profile form is the platform's seal
+// under the identity entropy, in flat Base64, and no other entropy opens it.
+TEST(ProfileProtect, IsThePlatformSealUnderTheIdentityEntropy) {
+  for (const char* entropy : {kIdentityEntropy, "00000000000000000000000000000000"}) {
+    Blob sealed;
+    ASSERT_TRUE(platform::g_data_protection->protect(reinterpret_cast<const uint8_t*>("secret"), 6,
+                                                     reinterpret_cast<const uint8_t*>(entropy), 32,
+                                                     &sealed));
+    char* encoded = nullptr;
+    ASSERT_TRUE(Base64EncodeFlatText(sealed.data, sealed.size, &encoded));
+    platform::g_data_protection->free_blob(&sealed);
+    EXPECT_EQ(OpenProfile(Take(encoded)), entropy == kIdentityEntropy ? "secret" : "<null>");
   }
 }
 
-TEST(ProfileProtect, RefusesMoreThanHundredBytes) {
-  EXPECT_EQ(EncryptProfileIdentityData(nullptr), nullptr);
-  std::string over = Printable(101, 1);
-  EXPECT_EQ(EncryptProfileIdentityData(over.c_str()), nullptr);
-  std::string far_over = Printable(5000, 2);
-  EXPECT_EQ(EncryptProfileIdentityData(far_over.c_str()), nullptr);
-}
-
-TEST(ProfileProtect, EmptyTextSealsButOpensToNothing) {
-  Text sealed(EncryptProfileIdentityData(""));
-  if (sealed.p != nullptr) {
-    EXPECT_EQ(OpenProfile(sealed.str()).p, nullptr);
-  }
-}
-
-TEST(ProfileProtect, FailsOnNullDamagedOrForeignTexts) {
-  EXPECT_EQ(DecryptProfileIdentityData(nullptr), nullptr);
-  Text sealed(EncryptProfileIdentityData("correct horse"));
-  ASSERT_NE(sealed.p, nullptr);
-  std::string text = sealed.str();
-
-  // Any changed symbol breaks the seal.
+// "*" and the character after it stand for a line break, which the opener
+// skips; a damaged or cut text, or the stored form, does not open.
+TEST(ProfileProtect, OpensOnlyIntactProfileTexts) {
+  const std::string text = Take(EncryptProfileIdentityData("correct horse"));
+  EXPECT_EQ(OpenProfile(text.substr(0, 8) + "*n" + text.substr(8)), "correct horse");
   for (size_t i : {size_t{0}, text.size() / 2, text.size() - 5}) {
     std::string damaged = text;
     damaged[i] = damaged[i] == 'A' ? 'B' : 'A';
-    EXPECT_EQ(OpenProfile(damaged).p, nullptr) << i;
+    EXPECT_EQ(OpenProfile(damaged), "<null>") << i;
   }
-  EXPECT_EQ(OpenProfile(text.substr(0, text.size() / 2)).p, nullptr);
-  EXPECT_EQ(OpenProfile("!!!!").p, nullptr);
-
-  // The stored form does not open here, and the profile form does not open there.
-  Text custom(CryptProtectCustom("correct horse"));
-  ASSERT_NE(custom.p, nullptr);
-  EXPECT_EQ(OpenProfile(custom.str()).p, nullptr);
-  EXPECT_EQ(CryptUnprotectCustom(text.c_str()), nullptr);
+  EXPECT_EQ(OpenProfile(text.substr(0, text.size() / 2)), "<null>");
+  EXPECT_EQ(OpenProfile("!!!!"), "<null>");
+  EXPECT_EQ(DecryptProfileIdentityData(nullptr), nullptr);
+  // Neither form opens as the other.
+  EXPECT_EQ(OpenProfile(Take(CryptProtectCustom("correct horse"))), "<null>");
+  EXPECT_EQ(OpenCustom(text), "<null>");
 }
 
-TEST(ProfileProtect, AnotherEntropyDoesNotOpen) {
-  const char plain[] = "secret";
-  const char other_entropy[] = "00000000000000000000000000000000";
-  platform::ProtectedBlob sealed;
-  ASSERT_TRUE(platform::g_data_protection->protect(
-      reinterpret_cast<const uint8_t*>(plain), sizeof plain - 1,
-      reinterpret_cast<const uint8_t*>(other_entropy), 32, &sealed));
-  char* encoded = nullptr;
-  ASSERT_TRUE(Base64EncodeFlatText(sealed.data, sealed.size, &encoded));
-  platform::g_data_protection->free_blob(&sealed);
-  EXPECT_EQ(OpenProfile(encoded).p, nullptr);
-  std::free(encoded);
-}
-
-TEST(ProfileProtect, StarLineBreaksAreIgnoredWhenOpening) {
-  Text sealed(EncryptProfileIdentityData("pa55word"));
-  ASSERT_NE(sealed.p, nullptr);
-  std::string text = sealed.str();
-  // "*" and the character after it stand for a CR LF pair.
-  std::string broken = text.substr(0, 8) + "*n" + text.substr(8);
-  EXPECT_EQ(OpenProfile(broken).str(), "pa55word");
-}
-
-TEST(CustomProtect, RoundTripsShortAndLongPasswords) {
-  std::vector<size_t> lengths;
+// The profile form holds at most 100 bytes, as one line of flat Base64; the
+// stored form any text, in lines of at most 72 characters each ended by LF,
+// which the opener skips (so a text without them opens too).
+TEST(Protect, BothFormsRoundTrip) {
+  std::vector<size_t> lengths = {255, 511, 1000};
   for (size_t n = 1; n <= 100; ++n) lengths.push_back(n);
-  for (size_t n : {255, 511, 1000}) lengths.push_back(n);
   for (size_t n : lengths) {
-    std::string plain = Printable(n, static_cast<unsigned>(n) + 7);
-    Text sealed(CryptProtectCustom(plain.c_str()));
-    ASSERT_NE(sealed.p, nullptr) << n;
-    std::string text = sealed.str();
-    ASSERT_FALSE(text.empty());
+    SCOPED_TRACE(n);
+    std::string plain = Printable(n, static_cast<unsigned>(n));
+    if (n <= 100) {
+      std::string sealed = Take(EncryptProfileIdentityData(plain.c_str()));
+      EXPECT_EQ(sealed.size() % 4, 0u) << sealed;
+      EXPECT_EQ(sealed.find_first_not_of(kFlatBase64), std::string::npos) << sealed;
+      EXPECT_EQ(OpenProfile(sealed), plain);
+    }
+    std::string text = Take(CryptProtectCustom(plain.c_str()));
     EXPECT_EQ(text.back(), '\n');
-    size_t line = 0;
-    for (char c : text) {
-      line = c == '\n' ? 0 : line + 1;
-      EXPECT_LE(line, 72u);
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+      EXPECT_LE(end - at, 72u);
     }
-    Text opened(CryptUnprotectCustom(text.c_str()));
-    EXPECT_EQ(opened.str(), plain) << n;
-
-    // The decoder skips the line feeds, so a text without them opens too.
-    std::string flat;
-    for (char c : text) {
-      if (c != '\n') flat += c;
-    }
-    Text reopened(CryptUnprotectCustom(flat.c_str()));
-    EXPECT_EQ(reopened.str(), plain) << n;
+    EXPECT_EQ(OpenCustom(text), plain);
+    std::erase(text, '\n');
+    EXPECT_EQ(OpenCustom(text), plain);
   }
+  EXPECT_EQ(EncryptProfileIdentityData(Printable(101, 1).c_str()), nullptr);
+  EXPECT_EQ(EncryptProfileIdentityData(nullptr), nullptr);
 }
 
+// The opener reads at most 4096 characters, so this text is opened through
+// the platform directly.
 TEST(CustomProtect, SealsAtMostTheFirst4096Bytes) {
-  std::string plain = Printable(5000, 3);
-  Text sealed(CryptProtectCustom(plain.c_str()));
-  ASSERT_NE(sealed.p, nullptr);
-  // The opener reads at most 4096 characters, so such a text is only checked
-  // through the platform directly.
+  const std::string plain = Printable(5000, 3);
+  const std::string sealed = Take(CryptProtectCustom(plain.c_str()));
   uint64_t size = 0;
-  uint8_t* blob = Base64DecodeWrapped(sealed.p, std::strlen(sealed.p), &size);
+  MallocPtr<uint8_t> blob(Base64DecodeWrapped(sealed.c_str(), sealed.size(), &size));
   ASSERT_NE(blob, nullptr);
-  platform::ProtectedBlob plain_blob;
-  ASSERT_TRUE(platform::g_data_protection->unprotect(blob, static_cast<uint32_t>(size), nullptr, 0,
-                                                      false, &plain_blob));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(plain_blob.data), plain_blob.size),
-            plain.substr(0, 4096));
-  platform::g_data_protection->free_blob(&plain_blob);
-  std::free(blob);
+  Blob opened;
+  ASSERT_TRUE(platform::g_data_protection->unprotect(blob.get(), static_cast<uint32_t>(size),
+                                                      nullptr, 0, false, &opened));
+  EXPECT_EQ(Take(platform::TakeOpenedText(&opened)), plain.substr(0, 4096));
 }
 
 TEST(CustomProtect, RefusesEmptyNullAndDamagedTexts) {
   EXPECT_EQ(CryptProtectCustom(nullptr), nullptr);
   EXPECT_EQ(CryptProtectCustom(""), nullptr);
   EXPECT_EQ(CryptUnprotectCustom(nullptr), nullptr);
-  EXPECT_EQ(CryptUnprotectCustom(""), nullptr);
-  EXPECT_EQ(CryptUnprotectCustom("\n\n"), nullptr);
-
-  Text sealed(CryptProtectCustom("hunter2"));
-  ASSERT_NE(sealed.p, nullptr);
-  std::string text = sealed.str();
-  std::string odd = text;
-  odd.erase(odd.find_first_not_of('\n'), 1);  // symbols no longer a multiple of four
-  EXPECT_EQ(CryptUnprotectCustom(odd.c_str()), nullptr);
+  const std::string text = Take(CryptProtectCustom("hunter2"));
+  ASSERT_EQ(OpenCustom(text), "hunter2");
   std::string damaged = text;
   damaged[10] = damaged[10] == 'A' ? 'B' : 'A';
-  EXPECT_EQ(CryptUnprotectCustom(damaged.c_str()), nullptr);
-}
-
-// A platform protection that refuses everything.
-bool RefuseProtect(const uint8_t*, uint32_t, const uint8_t*, uint32_t, platform::ProtectedBlob*) {
-  return false;
-}
-bool RefuseUnprotect(const uint8_t*, uint32_t, const uint8_t*, uint32_t, bool,
-                     platform::ProtectedBlob*) {
-  return false;
+  // The last: symbols no longer a multiple of four.
+  for (const std::string& bad : {std::string(), std::string("\n\n"), damaged, text.substr(1)}) {
+    EXPECT_EQ(OpenCustom(bad), "<null>") << bad;
+  }
 }
 
 TEST(Protect, PlatformRefusalGivesNull) {
-  Text custom(CryptProtectCustom("abc"));
-  Text profile(EncryptProfileIdentityData("abc"));
-  ASSERT_NE(custom.p, nullptr);
-  ASSERT_NE(profile.p, nullptr);
-
-  const platform::DataProtectionApi refusing{RefuseProtect, RefuseUnprotect,
-                                             platform::g_data_protection.platform().free_blob};
+  const std::string custom = Take(CryptProtectCustom("abc"));
+  const std::string profile = Take(EncryptProfileIdentityData("abc"));
+  ASSERT_EQ(OpenCustom(custom) + OpenProfile(profile), "abcabc");
+  const platform::DataProtectionApi refusing{
+      [](const uint8_t*, uint32_t, const uint8_t*, uint32_t, Blob*) { return false; },
+      [](const uint8_t*, uint32_t, const uint8_t*, uint32_t, bool, Blob*) { return false; },
+      platform::g_data_protection.platform().free_blob};
   ScopedSeamOverride<platform::DataProtectionApi> use(platform::g_data_protection, &refusing);
   EXPECT_EQ(CryptProtectCustom("abc"), nullptr);
   EXPECT_EQ(EncryptProfileIdentityData("abc"), nullptr);
-  EXPECT_EQ(CryptUnprotectCustom(custom.p), nullptr);
-  EXPECT_EQ(OpenProfile(profile.str()).p, nullptr);
+  EXPECT_EQ(OpenCustom(custom), "<null>");
+  EXPECT_EQ(OpenProfile(profile), "<null>");
 }
 
 }  // namespace

@@ -20,9 +20,6 @@
 namespace velto {
 namespace {
 
-constexpr DWORD kDelayLoadNoModule = 0xC06D007E;
-constexpr DWORD kDelayLoadNoEntry = 0xC06D007F;
-
 [[noreturn]] void Fail(const std::string& why) {
   std::fprintf(stderr, "%s\n", why.c_str());
   std::exit(1);
@@ -35,28 +32,19 @@ LONG WINAPI EndWithTheExceptionCode(EXCEPTION_POINTERS* exception) {
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// A folder of the build for one case's copies of the doubles. The death
-// test's child runs the test's body again, so both make it afresh; the
-// parent removes it once the child has died.
-std::string CaseFolder(const char* name) {
-  std::string folder = test::BinDir() + test::PathSeparator() + name;
-  test::RemoveTree(folder);
-  std::filesystem::create_directories(folder);
-  return folder;
-}
-
-// Points the module at `folder` holding `files` (copies of the doubles, under
-// the names given), checks that nothing is bound before the first call, then
-// calls swc_config_free, which must not return.
-[[noreturn]] void CallSimcoreFrom(const std::string& folder,
-                                  std::initializer_list<std::pair<const char*, const char*>> files) {
+// Points the module at `folder`, holding the dialogs double under simcore's
+// name when `with_stand_in` (it loads, and lacks every simcore entry), checks
+// that nothing is bound before the first call, then calls swc_config_free,
+// which must not return.
+[[noreturn]] void CallSimcoreFrom(const std::string& folder, bool with_stand_in) {
   SetUnhandledExceptionFilter(EndWithTheExceptionCode);
-  for (const auto& [from, to] : files) {
-    std::error_code ec;
-    std::filesystem::copy_file(std::filesystem::path(test::SiblingDoublesDir()) / from,
-                               std::filesystem::path(folder) / to, ec);
-    if (ec) Fail("copy: " + ec.message());
+  std::error_code ec;
+  if (with_stand_in) {
+    std::filesystem::copy_file(
+        std::filesystem::path(test::SiblingDoublesDir()) / test::kAuthDialogsFileName,
+        std::filesystem::path(folder) / test::kSimcoreFileName, ec);
   }
+  if (ec) Fail("copy: " + ec.message());
   std::string error;
   if (!test::PointModuleAt(folder, &error)) Fail(error);
   if (GetModuleHandleA(test::kSimcoreFileName) != nullptr) Fail("simcore bound before any call");
@@ -64,19 +52,25 @@ std::string CaseFolder(const char* name) {
   Fail("swc_config_free returned");
 }
 
-TEST(SiblingBindingWinTest, MissingLibraryRaisesTheDelayLoadException) {
-  std::string folder = CaseFolder("siblings-missing-library");
-  EXPECT_EXIT(CallSimcoreFrom(folder, {}),
-              testing::ExitedWithCode(static_cast<int>(kDelayLoadNoModule)), "");
-  test::RemoveTree(folder);
-}
-
-TEST(SiblingBindingWinTest, MissingEntryRaisesTheDelayLoadException) {
-  // The dialogs double under simcore's name: it loads, and lacks the entry.
-  std::string folder = CaseFolder("siblings-missing-entry");
-  EXPECT_EXIT(CallSimcoreFrom(folder, {{test::kAuthDialogsFileName, test::kSimcoreFileName}}),
-              testing::ExitedWithCode(static_cast<int>(kDelayLoadNoEntry)), "");
-  test::RemoveTree(folder);
+TEST(SiblingBindingWinTest, MissingLibraryOrEntryRaisesTheDelayLoadException) {
+  struct Case {
+    const char* folder;
+    bool with_stand_in;
+    DWORD code;
+  } cases[] = {{"siblings-missing-library", false, 0xC06D007E},
+               {"siblings-missing-entry", true, 0xC06D007F}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    // A folder of the build for the case. The death test's child runs this
+    // body again, so both make it afresh; the parent removes it once the
+    // child has died.
+    std::string folder = test::BinDir() + test::PathSeparator() + c.folder;
+    test::RemoveTree(folder);
+    std::filesystem::create_directories(folder);
+    EXPECT_EXIT(CallSimcoreFrom(folder, c.with_stand_in),
+                testing::ExitedWithCode(static_cast<int>(c.code)), "");
+    test::RemoveTree(folder);
+  }
 }
 
 }  // namespace

@@ -39,8 +39,6 @@ typedef void(simcore_double_add_present_card_fn)(const VELTO_CARD_EVENT* event);
 // and waits for it. Returns the callback's result, or -1 when none is
 // registered (none was, or swc_scard_deinit ended the registration).
 typedef int32_t(simcore_double_deliver_fn)(const VELTO_CARD_EVENT* event);
-// The flags of the last event record the callback returned, as it left them.
-typedef uint32_t(simcore_double_last_event_flags_fn)(void);
 // Answers of successive swc_scard_get_imsi calls (status, IMSI text or null);
 // once the queue is empty the answer is -1. The text is written whatever the
 // status, bounded by *length (terminator included); *length is left as it

@@ -100,7 +100,6 @@ bool FindSimcoreDouble(SiblingLookup lookup, SimcoreDouble* found, std::string* 
   void* library = Open(lookup, directory, kSimcoreFileName, error);
   if (library == nullptr) return false;
   SimcoreDouble d;
-  d.path = SiblingLibraryPath(library);
   bool ok = Entry(library, "simcore_double_reset", &d.reset, error) &&
             Entry(library, "simcore_double_fail_alloc", &d.fail_alloc, error) &&
             Entry(library, "simcore_double_set_cb_status", &d.set_cb_status, error) &&
@@ -108,7 +107,6 @@ bool FindSimcoreDouble(SiblingLookup lookup, SimcoreDouble* found, std::string* 
             Entry(library, "simcore_double_set_init_delay_ms", &d.set_init_delay_ms, error) &&
             Entry(library, "simcore_double_add_present_card", &d.add_present_card, error) &&
             Entry(library, "simcore_double_deliver", &d.deliver, error) &&
-            Entry(library, "simcore_double_last_event_flags", &d.last_event_flags, error) &&
             Entry(library, "simcore_double_push_imsi", &d.push_imsi, error) &&
             Entry(library, "simcore_double_calls", &d.calls, error) &&
             Entry(library, "simcore_double_context", &d.context, error);
@@ -121,7 +119,6 @@ bool FindAuthDialogsDouble(SiblingLookup lookup, AuthDialogsDouble* found, std::
   void* library = Open(lookup, directory, kAuthDialogsFileName, error);
   if (library == nullptr) return false;
   AuthDialogsDouble d;
-  d.path = SiblingLibraryPath(library);
   bool ok = Entry(library, "authdialogs_double_set_hook", &d.set_hook, error) &&
             Entry(library, "authdialogs_double_reset", &d.reset, error) &&
             Entry(library, "authdialogs_double_set_list_calls", &d.set_list_calls, error) &&

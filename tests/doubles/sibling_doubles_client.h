@@ -16,7 +16,6 @@ namespace velto::test {
 
 // The control entries of the simcore double, looked up by name.
 struct SimcoreDouble {
-  std::string path;  // the file the library was loaded from
   simcore_double_reset_fn* reset = nullptr;
   simcore_double_fail_alloc_fn* fail_alloc = nullptr;
   simcore_double_set_cb_status_fn* set_cb_status = nullptr;
@@ -24,7 +23,6 @@ struct SimcoreDouble {
   simcore_double_set_init_delay_ms_fn* set_init_delay_ms = nullptr;
   simcore_double_add_present_card_fn* add_present_card = nullptr;
   simcore_double_deliver_fn* deliver = nullptr;
-  simcore_double_last_event_flags_fn* last_event_flags = nullptr;
   simcore_double_push_imsi_fn* push_imsi = nullptr;
   simcore_double_calls_fn* calls = nullptr;
   simcore_double_context_fn* context = nullptr;
@@ -35,7 +33,6 @@ struct SimcoreDouble {
 
 // The control entries of the authdialogs double, looked up by name.
 struct AuthDialogsDouble {
-  std::string path;  // the file the library was loaded from
   authdialogs_double_set_hook_fn* set_hook = nullptr;
   authdialogs_double_reset_fn* reset = nullptr;
   authdialogs_double_set_list_calls_fn* set_list_calls = nullptr;
@@ -61,7 +58,7 @@ enum class SiblingLookup {
 // Finds the double's library in `directory` and all its control entries.
 // False, with the reason, when the library or an entry is missing. On Windows
 // kLoadedOnly finds the loaded library of that file name wherever it came
-// from (a delay-load import binds to it); `path` tells where that was.
+// from (a delay-load import binds to it).
 bool FindSimcoreDouble(SiblingLookup lookup, SimcoreDouble* found, std::string* error,
                        const std::string& directory = SiblingDoublesDir());
 bool FindAuthDialogsDouble(SiblingLookup lookup, AuthDialogsDouble* found, std::string* error,

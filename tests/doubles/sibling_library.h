@@ -19,7 +19,4 @@ void* OpenSiblingLibrary(const std::string& path, bool only_loaded, std::string*
 // An entry by name, or null.
 void* SiblingLibraryEntry(void* library, const char* name);
 
-// The full path the library was loaded from ("" when unknown).
-std::string SiblingLibraryPath(void* library);
-
 }  // namespace velto::test

@@ -1,5 +1,4 @@
 #include <dlfcn.h>
-#include <link.h>
 
 #include "doubles/sibling_library.h"
 
@@ -21,12 +20,5 @@ void* OpenSiblingLibrary(const std::string& path, bool only_loaded, std::string*
 }
 
 void* SiblingLibraryEntry(void* library, const char* name) { return dlsym(library, name); }
-
-std::string SiblingLibraryPath(void* library) {
-  link_map* map = nullptr;
-  if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
-    return {};
-  return map->l_name;
-}
 
 }  // namespace velto::test

@@ -26,10 +26,4 @@ void* SiblingLibraryEntry(void* library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-std::string SiblingLibraryPath(void* library) {
-  char path[MAX_PATH + 1] = {};
-  DWORD n = GetModuleFileNameA(static_cast<HMODULE>(library), path, MAX_PATH);
-  return n != 0 && n < MAX_PATH ? std::string(path, n) : std::string();
-}
-
 }  // namespace velto::test

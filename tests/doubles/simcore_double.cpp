@@ -32,7 +32,6 @@ simcore_double_push_init_status_fn simcore_double_push_init_status;
 simcore_double_set_init_delay_ms_fn simcore_double_set_init_delay_ms;
 simcore_double_add_present_card_fn simcore_double_add_present_card;
 simcore_double_deliver_fn simcore_double_deliver;
-simcore_double_last_event_flags_fn simcore_double_last_event_flags;
 simcore_double_push_imsi_fn simcore_double_push_imsi;
 simcore_double_calls_fn simcore_double_calls;
 simcore_double_context_fn simcore_double_context;
@@ -63,7 +62,6 @@ swc_event_cb g_callback = nullptr;
 void* g_context = nullptr;
 bool g_registered = false;
 int g_deliveries = 0;  // deliveries between taking the callback and its return
-uint32_t g_last_flags = 0;
 std::set<const swc_config*> g_live;
 
 // Set on the double's delivery threads: a callback that ends the
@@ -99,7 +97,6 @@ int32_t DeliverOnThread(swc_event_cb callback, void* context, const std::vector<
     for (const EventPtr& event : events) result = callback(context, event.get());
   }).join();
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (!events.empty()) g_last_flags = events.back()->flags;
   --g_deliveries;
   g_idle.notify_all();
   return result;
@@ -216,7 +213,6 @@ void simcore_double_reset(void) {
   g_calls.clear();
   g_callback = nullptr;
   g_context = nullptr;
-  g_last_flags = 0;
 }
 
 void simcore_double_fail_alloc(int fail) {
@@ -260,11 +256,6 @@ int32_t simcore_double_deliver(const VELTO_CARD_EVENT* event) {
     ++g_deliveries;
   }
   return DeliverOnThread(callback, context, events);
-}
-
-uint32_t simcore_double_last_event_flags(void) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_last_flags;
 }
 
 void simcore_double_push_imsi(int32_t status, const char* imsi) {
