@@ -8,33 +8,9 @@
 
 VELTO_DECLARE_TRACE_SETTINGS()
 
-using velto::kErrorCallNotImplemented;
-using velto::kNoError;
-
 // The configuration import and export live with the configuration XML
-// (src/xmlconfig). The dialog and credential entry points are not built yet:
-// they report ERROR_CALL_NOT_IMPLEMENTED and hand out nothing.
-
-DWORD WINAPI EapPeerInvokeConfigUI(const EAP_METHOD_TYPE*, HWND, DWORD, DWORD, const BYTE*, DWORD*,
-                                   BYTE**, EAP_ERROR**) {
-  return kErrorCallNotImplemented;
-}
-
-DWORD WINAPI EapPeerInvokeIdentityUI(const EAP_METHOD_TYPE*, DWORD, HWND, DWORD, const BYTE*, DWORD,
-                                     const BYTE*, DWORD*, BYTE**, LPWSTR*, EAP_ERROR**) {
-  return kErrorCallNotImplemented;
-}
-
-DWORD WINAPI EapPeerQueryCredentialInputFields(HANDLE, EAP_METHOD_TYPE, DWORD, DWORD, BYTE*,
-                                               EapConfigInputFieldArray*, EAP_ERROR**) {
-  return kErrorCallNotImplemented;
-}
-
-DWORD WINAPI EapPeerQueryUserBlobFromCredentialInputFields(HANDLE, EAP_METHOD_TYPE, DWORD, DWORD,
-                                                           BYTE*, const EapConfigInputFieldArray*,
-                                                           DWORD*, BYTE**, EAP_ERROR**) {
-  return kErrorCallNotImplemented;
-}
+// (src/xmlconfig); the dialog and credential entry points with the user
+// interface (src/ui).
 
 // Every block the module hands out comes from malloc.
 VOID WINAPI EapPeerFreeMemory(void* pUIContextData) {
