@@ -4,6 +4,8 @@
 //   eapcfg export [RECORD] [--type ttls|sim|aka]
 //   eapcfg show RECORD
 //   eapcfg exports
+//   eapcfg fields RECORD [--type ...]
+//   eapcfg userblob RECORD [--type ...] [--field LABEL=VALUE ...] [--stdin]
 //
 // The module is loaded by file name and its entries are looked up by name;
 // --module names another file.
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +24,7 @@
 #include "frame/exports.h"
 #include "frame/memory.h"
 #include "frame/text_convert.h"
+#include "ui/udata.h"
 #include "module_loader.h"
 #include "record_text.h"
 #include "xmlconfig/config_schema.h"
@@ -237,7 +241,8 @@ int Import(const Module& module, const std::string& profile, std::string output,
     free_memory(record);
     throw;
   }
-  std::printf("%s -> %s (%u bytes)\n", profile.c_str(), output.c_str(), size);
+  std::printf("%s -> %s (%u bytes)\n", profile.c_str(), output.c_str(),
+              static_cast<unsigned>(size));
   cdata copy;
   std::memcpy(&copy, record, sizeof copy);
   velto::SecureWipe(record, size);
@@ -282,6 +287,133 @@ int Show(const std::string& record_path) {
   return 0;
 }
 
+// The method type for a record: --type when given, else the record's own.
+EAP_METHOD_TYPE MethodFor(const cdata& record, const std::string& type_name) {
+  EAP_METHOD_TYPE method{};
+  method.eapType.type =
+      type_name.empty() ? static_cast<uint8_t>(record.eap_type) : TypeFromName(type_name);
+  return method;
+}
+
+const char* FieldTypeName(int type) {
+  switch (type) {
+    case 0: return "user name";
+    case 1: return "password";
+    case 2: return "network user name";
+    case 3: return "network password";
+    case 4: return "PIN";
+    default: return "other";
+  }
+}
+
+int Fields(const Module& module, const std::string& record_path, const std::string& type_name) {
+  auto query = module.Entry<decltype(EapPeerQueryCredentialInputFields)>(
+      "EapPeerQueryCredentialInputFields");
+  auto free_memory = module.Entry<decltype(EapPeerFreeMemory)>("EapPeerFreeMemory");
+  cdata record = ReadRecord(record_path);
+  EapConfigInputFieldArray fields{};
+  DWORD status = query(nullptr, MethodFor(record, type_name), 0, kCdataSize,
+                       reinterpret_cast<BYTE*>(&record), &fields, nullptr);
+  velto::SecureWipe(&record, sizeof record);
+  if (status != 0) {
+    throw Failure{status, status == 1359 ? "the SIM reader could not be handed over in the registry"
+                                         : "the record or its EAP type is not one of this module's"};
+  }
+  if (fields.dwNumberOfFields == 0) {
+    std::printf("no fields: no SIM is present\n");
+    return 0;
+  }
+  for (DWORD i = 0; i < fields.dwNumberOfFields; ++i) {
+    const EAP_CONFIG_INPUT_FIELD_DATA& field = fields.pFields[i];
+    std::printf("field %u: \"%s\", %s (%d), %s, at most %u characters\n",
+                static_cast<unsigned>(i + 1), ToUtf8(field.pwszLabel).c_str(),
+                FieldTypeName(field.Type), static_cast<int>(field.Type),
+                field.dwFlagProps & EAP_CONFIG_INPUT_FIELD_PROPS_NON_DISPLAYABLE ? "hidden"
+                                                                                  : "shown",
+                static_cast<unsigned>(field.dwMaxDataLength));
+    free_memory(field.pwszLabel);
+  }
+  free_memory(fields.pFields);
+  return 0;
+}
+
+// "LABEL=VALUE" pairs from the command line, or else from standard input.
+std::vector<std::pair<std::string, std::string>> FieldValues(const std::vector<std::string>& given,
+                                                              bool from_stdin) {
+  std::vector<std::string> lines = given;
+  if (from_stdin) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) lines.push_back(line);
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> values;
+  for (const std::string& line : lines) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) throw Failure{0, "a field is LABEL=VALUE, not \"" + line + "\""};
+    values.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+  }
+  return values;
+}
+
+std::string UserRecordText(const velto::udata& user) {
+  auto field = [](const char* text, size_t size) { return std::string(text, strnlen(text, size)); };
+  std::string password = user.user_password[0] == '\0'
+                             ? "empty"
+                             : (user.user_flags & velto::kUserPasswordCustomProtected)
+                                   ? "sealed, stored form (flag 0x1)"
+                                   : "plain text (not shown)";
+  std::string out;
+  out += "user identity:        \"" + field(user.user_identity, sizeof user.user_identity) + "\"\n";
+  out += "password:             " + password + "\n";
+  out += "PIN:                  " + std::string(user.user_pin[0] != '\0' ? "set (not shown)" : "none") + "\n";
+  out += "SIM identity:         \"" + field(user.sim_identity, sizeof user.sim_identity) + "\"\n";
+  out += "SIM reader:           \"" + field(user.sim_reader, sizeof user.sim_reader) + "\"\n";
+  return out;
+}
+
+int UserBlob(const Module& module, const std::string& record_path, const std::string& type_name,
+             const std::vector<std::string>& given, bool from_stdin) {
+  auto query = module.Entry<decltype(EapPeerQueryUserBlobFromCredentialInputFields)>(
+      "EapPeerQueryUserBlobFromCredentialInputFields");
+  auto free_memory = module.Entry<decltype(EapPeerFreeMemory)>("EapPeerFreeMemory");
+  cdata record = ReadRecord(record_path);
+  auto values = FieldValues(given, from_stdin);
+
+  std::vector<std::basic_string<WCHAR>> texts;
+  for (auto& [label, value] : values) {
+    texts.push_back(ToWide(label));
+    texts.push_back(ToWide(value));
+    velto::SecureWipe(value.data(), value.size());
+  }
+  std::vector<EAP_CONFIG_INPUT_FIELD_DATA> fields(values.size());
+  for (size_t i = 0; i < fields.size(); ++i) {
+    fields[i].dwSize = sizeof fields[i];
+    fields[i].pwszLabel = texts[2 * i].data();
+    fields[i].pwszData = texts[2 * i + 1].data();
+  }
+  EapConfigInputFieldArray array{0, static_cast<DWORD>(fields.size()), fields.data()};
+
+  DWORD size = 0;
+  BYTE* blob = nullptr;
+  DWORD status = query(nullptr, MethodFor(record, type_name), 0, kCdataSize,
+                       reinterpret_cast<BYTE*>(&record), &array, &size, &blob, nullptr);
+  velto::SecureWipe(&record, sizeof record);
+  for (auto& text : texts) velto::SecureWipe(text.data(), text.size() * sizeof(WCHAR));
+  if (status != 0) {
+    throw Failure{status, status == 1359 ? "the registry or the PIN could not be read"
+                                         : "the record or its EAP type is not one of this module's"};
+  }
+  velto::udata user;
+  std::memcpy(&user, blob, sizeof user);
+  velto::SecureWipe(blob, size);
+  free_memory(blob);
+  std::fputs(UserRecordText(user).c_str(), stdout);
+  velto::SecureWipe(&user, sizeof user);
+  return 0;
+}
+
 int Exports(const Module& module, const std::string& name) {
   std::printf("module %s\n", name.c_str());
   int missing = 0;
@@ -316,6 +448,19 @@ int main(int argc, char** argv) {
 
   CLI::App* exports = app.add_subcommand("exports", "list the module's EapHost entries");
 
+  CLI::App* fields = app.add_subcommand("fields", "the credential input fields the host is to ask for");
+  fields->add_option("RECORD", record_path, "record file")->required();
+  fields->add_option("--type", type_name, "ttls, sim or aka (default: the record's)");
+
+  std::vector<std::string> field_values;
+  bool from_stdin = false;
+  CLI::App* userblob =
+      app.add_subcommand("userblob", "the user record built from filled-in fields");
+  userblob->add_option("RECORD", record_path, "record file")->required();
+  userblob->add_option("--type", type_name, "ttls, sim or aka (default: the record's)");
+  userblob->add_option("--field", field_values, "LABEL=VALUE, e.g. Username=alice (repeatable)");
+  userblob->add_flag("--stdin", from_stdin, "read LABEL=VALUE lines from standard input");
+
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -325,6 +470,8 @@ int main(int argc, char** argv) {
     if (import->parsed()) return Import(module, profile, output, type_name);
     if (export_cmd->parsed()) return Export(module, record_path, type_name);
     if (exports->parsed()) return Exports(module, module_name);
+    if (fields->parsed()) return Fields(module, record_path, type_name);
+    if (userblob->parsed()) return UserBlob(module, record_path, type_name, field_values, from_stdin);
   } catch (const Failure& failure) {
     return Report(failure);
   }
