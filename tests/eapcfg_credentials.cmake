@@ -5,15 +5,7 @@
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
-function(eapcfg out)
-  execute_process(COMMAND ${EMULATOR} ${EAPCFG} ${ARGN} WORKING_DIRECTORY ${WORK}
-                  OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "eapcfg ${ARGN} failed (${rc}): ${stderr}")
-  endif()
-  string(REPLACE "\r" "" stdout "${stdout}")
-  set(${out} "${stdout}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/eapcfg_run.cmake)
 
 function(expect text pattern)
   if(NOT text MATCHES "${pattern}")

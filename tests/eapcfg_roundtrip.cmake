@@ -9,15 +9,7 @@ if(NOT examples)
   message(FATAL_ERROR "no examples in ${EXAMPLES}")
 endif()
 
-function(eapcfg out)
-  execute_process(COMMAND ${EMULATOR} ${EAPCFG} ${ARGN} WORKING_DIRECTORY ${WORK}
-                  OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "eapcfg ${ARGN} failed (${rc}): ${stderr}")
-  endif()
-  string(REPLACE "\r" "" stdout "${stdout}")
-  set(${out} "${stdout}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/eapcfg_run.cmake)
 
 foreach(example IN LISTS examples)
   get_filename_component(name ${example} NAME_WE)

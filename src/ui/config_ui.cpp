@@ -38,20 +38,6 @@ constexpr InnerMethod kInnerMethods[] = {
     {kPhase2EapTls, 7},
 };
 
-// Copies a profile text that the dialog library may have filled to the last
-// byte: never more than the field holds.
-void CopyFromProfile(char* to, size_t to_size, const char* from, size_t from_size) {
-  size_t n = strnlen(from, from_size);
-  if (n >= to_size) n = to_size - 1;
-  std::memcpy(to, from, n);
-  to[n] = '\0';
-}
-
-template <size_t N, size_t M>
-void CopyFromProfile(char (&to)[N], const char (&from)[M]) {
-  CopyFromProfile(to, N, from, M);
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

@@ -27,18 +27,6 @@ constexpr int kShownAgainAfterWrongPin = 159;
 constexpr size_t kImsiSize = 64;
 constexpr int kMaxIdentityUnits = 256;
 
-void CopyFromProfile(char* to, size_t to_size, const char* from, size_t from_size) {
-  size_t n = strnlen(from, from_size);
-  if (n >= to_size) n = to_size - 1;
-  std::memcpy(to, from, n);
-  to[n] = '\0';
-}
-
-template <size_t N, size_t M>
-void CopyFromProfile(char (&to)[N], const char (&from)[M]) {
-  CopyFromProfile(to, N, from, M);
-}
-
 // The smart-card dialog until an IMSI is read: shown again after a wrong or
 // missing PIN. False when the user cancels or no SIM can be read.
 bool ReadSimIdentity(_VELTO_WLAN_PROFILE_V120* profile, udata* user) {
