@@ -128,16 +128,24 @@ bool SetNodeText(DomNode* node, const WCHAR* text) {
   return SUCCEEDED(AsCom(node)->put_text(value.get()));
 }
 
+// The node as an element, and the attribute name as a BSTR: false when the
+// node is not an element or the name cannot be allocated.
+bool AsElement(DomNode* node, const WCHAR* name, ComRef<IXMLDOMElement>* element,
+               Bstr* attribute_name) {
+  if (FAILED(AsCom(node)->QueryInterface(IID_IXMLDOMElement,
+                                         reinterpret_cast<void**>(element->out())))) {
+    return false;
+  }
+  *attribute_name->out() = SysAllocString(name);
+  return attribute_name->get() != nullptr;
+}
+
 bool GetAttribute(DomNode* node, const WCHAR* name, WCHAR** value) {
   if (node == nullptr || name == nullptr || value == nullptr) return false;
   *value = nullptr;
   ComRef<IXMLDOMElement> element;
-  if (FAILED(AsCom(node)->QueryInterface(IID_IXMLDOMElement,
-                                         reinterpret_cast<void**>(element.out())))) {
-    return false;
-  }
-  Bstr attribute_name(name);
-  if (attribute_name.get() == nullptr) return false;
+  Bstr attribute_name;
+  if (!AsElement(node, name, &element, &attribute_name)) return false;
   // Zeroed so that an absent attribute (VT_NULL, nothing else written) reads
   // as a null string.
   VARIANT result;
@@ -156,12 +164,8 @@ bool GetAttribute(DomNode* node, const WCHAR* name, WCHAR** value) {
 bool SetAttribute(DomNode* node, const WCHAR* name, const WCHAR* value) {
   if (node == nullptr || name == nullptr || value == nullptr) return false;
   ComRef<IXMLDOMElement> element;
-  if (FAILED(AsCom(node)->QueryInterface(IID_IXMLDOMElement,
-                                         reinterpret_cast<void**>(element.out())))) {
-    return false;
-  }
-  Bstr attribute_name(name);
-  if (attribute_name.get() == nullptr) return false;
+  Bstr attribute_name;
+  if (!AsElement(node, name, &element, &attribute_name)) return false;
   VARIANT v;
   VariantInit(&v);
   V_VT(&v) = VT_BSTR;
