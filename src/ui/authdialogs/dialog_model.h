@@ -134,5 +134,9 @@ std::string FormatThumbprint(const uint8_t* hash, size_t length);
 
 // Overwrites a text's characters before it is released.
 void Wipe(std::string* text);
+// Wipes the form's secrets (password, PIN) before the form goes away.
+void Wipe(ConfigForm* form);
+void Wipe(CredentialForm* form);
+void Wipe(SmartCardForm* form);
 
 }  // namespace velto::dialogs
