@@ -37,7 +37,7 @@ class ModuleTest : public testing::Test {
       std::error_code ec;
       std::filesystem::path target(path);
       std::filesystem::create_directories(target.parent_path(), ec);
-      std::filesystem::copy_file(std::filesystem::path(test::BinDir()) / platform::kCfgBridgeFileName,
+      std::filesystem::copy_file(std::filesystem::path(test::ProductDir()) / platform::kCfgBridgeFileName,
                                  target, std::filesystem::copy_options::overwrite_existing, ec);
     }
     module_ = test::LoadModule(VELTO_MODULE_NAME);

@@ -64,7 +64,7 @@ std::string SimcoreDouble::Calls() const {
   return text;
 }
 
-std::string SiblingDoublesDir() { return BinDir() + PathSeparator() + "siblings"; }
+std::string SiblingDoublesDir() { return ProductDir() + PathSeparator() + "siblings"; }
 
 bool PointModuleAt(const std::string& directory, std::string* error) {
   const char* previous_root = std::getenv(kRegistryRootVar);

@@ -15,14 +15,20 @@ std::string MakeTempDir();
 // Removes a directory tree; errors are ignored.
 void RemoveTree(const std::string& path);
 
-// Loads a library by file name the way the host does, and looks up an entry
-// by name. Null when it cannot.
+// Loads a library the way the host does (a bare file name is taken from the
+// product folder), and looks up an entry by name. Null when it cannot.
 void* LoadModule(const char* file_name);
 void* ModuleEntry(void* module, const char* name);
 void UnloadModule(void* module);
 
-// The folder of the running test program.
+// The folder of the running test program: the build's bin/tests.
 std::string BinDir();
+
+// The build's bin folder, where the module, the tools and the real sibling
+// libraries live. Test programs run from a folder of their own below it so
+// that the platform's search of the program's folder never finds the real
+// sibling libraries in place of the doubles.
+std::string ProductDir();
 
 // The directory separator of the platform ("\\" or "/").
 const char* PathSeparator();

@@ -33,11 +33,12 @@ std::string BinDir() {
   return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
 }
 
+std::string ProductDir() { return std::filesystem::path(BinDir()).parent_path().string(); }
+
 void* LoadModule(const char* file_name) {
-  // The host names the module by file; tests run from the build's bin folder.
   std::string path = file_name;
   if (path.find('/') == std::string::npos) {
-    path = (std::filesystem::path(BinDir()) / file_name).string();
+    path = (std::filesystem::path(ProductDir()) / file_name).string();
   }
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }

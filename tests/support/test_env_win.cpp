@@ -32,7 +32,15 @@ std::string BinDir() {
   return std::filesystem::path(path).parent_path().string();
 }
 
-void* LoadModule(const char* file_name) { return LoadLibraryA(file_name); }
+std::string ProductDir() { return std::filesystem::path(BinDir()).parent_path().string(); }
+
+void* LoadModule(const char* file_name) {
+  std::string path = file_name;
+  if (path.find_first_of("\\/") == std::string::npos) {
+    path = (std::filesystem::path(ProductDir()) / file_name).string();
+  }
+  return LoadLibraryA(path.c_str());
+}
 
 void* ModuleEntry(void* module, const char* name) {
   return module ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name))
