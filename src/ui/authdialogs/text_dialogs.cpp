@@ -254,7 +254,7 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
         console.Write("  " + std::to_string(i + 1) + ") " + options[i].label + "\n");
       }
       int c = q.choice(*form);
-      prompt = "Choice [" + (c >= 0 ? std::to_string(c + 1) : std::string("unchanged")) + "]: ";
+      prompt = "Choice [" + (c >= 0 ? std::to_string(c + 1) : options.empty() ? "none" : "unchanged") + "]: ";
     } else {
       prompt = q.label + " [" + (q.kind == Kind::kSecret ? q.secret_state(*form) : q.text(*form)) + "]: ";
     }
