@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,20 +62,56 @@ std::wstring LoadText(UINT id) {
   return length > 0 ? std::wstring(text, length) : std::wstring();
 }
 
+// UTF-16 -> the ANSI code page. *lossy becomes true when a character has no
+// place in the code page (it would be stored as the default character).
+std::string Narrow(const wchar_t* wide, int length, bool* lossy) {
+  if (length <= 0) return {};
+  // The flag cannot be asked for when the code page is UTF-8, which loses nothing.
+  BOOL used_default = FALSE;
+  BOOL* ask = GetACP() == CP_UTF8 ? nullptr : &used_default;
+  int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string text(std::max(size, 0), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, length, text.data(), size, nullptr, ask);
+  if (used_default) *lossy = true;
+  return text;
+}
+
 // A control's text in the ANSI code page. The UTF-16 buffer is wiped.
-std::string ControlText(HWND dialog, int id) {
+std::string ControlText(HWND dialog, int id, bool* lossy) {
   HWND control = GetDlgItem(dialog, id);
   std::vector<wchar_t> wide(GetWindowTextLengthW(control) + 1);
   int length = GetWindowTextW(control, wide.data(), static_cast<int>(wide.size()));
-  std::string text;
-  if (length > 0) {
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    text.resize(std::max(size, 0));
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), size, nullptr, nullptr);
-  }
+  std::string text = Narrow(wide.data(), length, lossy);
   SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
   return text;
 }
+
+// Reads a dialog's fields and notes each one whose text the profile cannot
+// hold; those notes come before the form's own checks.
+class FieldReader {
+ public:
+  explicit FieldReader(HWND dialog) : dialog_(dialog) {}
+
+  std::string Text(int id, Field field) {
+    bool lossy = false;
+    std::string text = ControlText(dialog_, id, &lossy);
+    if (lossy) {
+      std::wstring message = LoadText(IDS_TEXT_NOT_STORABLE);
+      errors_.push_back({field, Narrow(message.data(), static_cast<int>(message.size()), &lossy)});
+    }
+    return text;
+  }
+
+  std::vector<FieldError> Errors(const std::vector<FieldError>& checked) const {
+    std::vector<FieldError> errors = errors_;
+    errors.insert(errors.end(), checked.begin(), checked.end());
+    return errors;
+  }
+
+ private:
+  HWND dialog_;
+  std::vector<FieldError> errors_;
+};
 
 void SetControlText(HWND dialog, int id, const std::string& text) {
   std::wstring wide = Widen(text);
@@ -224,6 +262,15 @@ bool ShowFieldErrors(HWND dialog, const FieldPlace (&places)[N], const std::vect
   return errors.empty();
 }
 
+// A field the user changes loses its message.
+template <size_t N>
+void ClearChangedFieldMessage(HWND dialog, const FieldPlace (&places)[N], WPARAM wparam) {
+  if (HIWORD(wparam) != EN_CHANGE && HIWORD(wparam) != CBN_SELCHANGE) return;
+  for (const FieldPlace& place : places) {
+    if (place.control == LOWORD(wparam)) SetDlgItemTextW(dialog, place.message, L"");
+  }
+}
+
 // Messages are drawn in red on the dialog's face.
 INT_PTR MessageColours(HDC dc) {
   SetTextColor(dc, RGB(192, 0, 0));
@@ -257,19 +304,71 @@ uint32_t ChosenValue(HWND dialog, int id, uint32_t unchanged) {
 
 bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
+// ---- what every dialog does alike
+
+// A dialog's state, one type per dialog, with these members:
+//   static constexpr FieldPlace kPlaces[]: its fields and their messages;
+//   void Init(HWND): fills the controls from the profile;
+//   bool Confirm(HWND, FieldReader*): reads and checks the controls, shows
+//     the messages, and stores into the profile when nothing was refused;
+//   INT_PTR Command(HWND, WPARAM), INT_PTR Notify(HWND, const NMHDR*),
+//   INT_PTR Private(HWND, UINT): what else the dialog answers;
+//   void Forget(HWND): wipes its secrets as the dialog goes.
+// OK closes with 1 only once Confirm accepts; Cancel and Esc close with 0
+// and write nothing.
+template <typename State>
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* state = reinterpret_cast<State*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+    reinterpret_cast<State*>(lparam)->Init(dialog);
+    return FALSE;  // Init set the focus
+  }
+  if (state == nullptr) return FALSE;
+  switch (message) {
+    case WM_CTLCOLORSTATIC: {
+      int id = GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
+      if (id == IDC_RETRY_MESSAGE || IsMessage(State::kPlaces, id)) {
+        return MessageColours(reinterpret_cast<HDC>(wparam));
+      }
+      return FALSE;
+    }
+    case WM_COMMAND:
+      ClearChangedFieldMessage(dialog, State::kPlaces, wparam);
+      if (LOWORD(wparam) == IDOK) {
+        FieldReader reader(dialog);
+        if (state->Confirm(dialog, &reader)) EndDialog(dialog, 1);
+        return TRUE;
+      }
+      if (LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, 0);
+        return TRUE;
+      }
+      return state->Command(dialog, wparam);
+    case WM_NOTIFY:
+      return state->Notify(dialog, reinterpret_cast<const NMHDR*>(lparam));
+    case WM_DESTROY:
+      state->Forget(dialog);
+      return FALSE;
+  }
+  return message >= WM_APP ? state->Private(dialog, message) : FALSE;
+}
+
+// Checks a form read from the controls and stores it when nothing was refused.
+template <typename Form, size_t N>
+bool ConfirmForm(HWND dialog, const FieldPlace (&places)[N], FieldReader* reader, Form* form,
+                 std::vector<FieldError> (*check)(const Form&), const std::function<void(const Form&)>& store) {
+  bool accepted = ShowFieldErrors(dialog, places, reader->Errors(check(*form)));
+  if (accepted) store(*form);
+  velto::dialogs::Wipe(form);
+  return accepted;
+}
+
 // ---- dialog 12: configuration
 
 bool IsSimOrAka(uint32_t method_kind) {
   return method_kind == velto::kProfileMethodSim || method_kind == velto::kProfileMethodAka;
 }
-
-struct ConfigDialog {
-  _VELTO_WLAN_PROFILE_V120* profile;
-  int* password_changed;
-  ConfigForm form;
-  bool ready = false;  // past WM_INITDIALOG: edits are the user's
-  bool password_edited = false;
-};
 
 void EnableServerFields(HWND dialog) {
   bool validating = !Checked(dialog, IDC_VALIDATE_NONE);
@@ -279,9 +378,46 @@ void EnableServerFields(HWND dialog) {
   }
 }
 
-void InitConfigDialog(HWND dialog, ConfigDialog* state) {
-  ConfigForm& form = state->form;
-  form = velto::dialogs::LoadConfigForm(*state->profile);
+struct ConfigDialog {
+  static constexpr const FieldPlace (&kPlaces)[std::size(kConfigPlaces)] = kConfigPlaces;
+
+  _VELTO_WLAN_PROFILE_V120* profile;
+  int* password_changed;
+  ConfigForm form;
+  bool ready = false;  // past Init: changes are the user's
+  bool password_edited = false;
+
+  void Init(HWND dialog);
+  ConfigForm Read(HWND dialog, FieldReader* reader) const;
+
+  bool Confirm(HWND dialog, FieldReader* reader) {
+    ConfigForm read = Read(dialog, reader);
+    return ConfirmForm<ConfigForm>(dialog, kPlaces, reader, &read, velto::dialogs::CheckConfigForm,
+                                   [this](const ConfigForm& f) {
+                                     velto::dialogs::StoreConfigForm(f, profile, password_changed);
+                                   });
+  }
+
+  INT_PTR Command(HWND dialog, WPARAM wparam) {
+    switch (LOWORD(wparam)) {
+      case IDC_PASSWORD:
+        if (HIWORD(wparam) == EN_CHANGE && ready) password_edited = true;
+        return TRUE;
+      case IDC_VALIDATE_NONE:
+      case IDC_VALIDATE_ANY:
+      case IDC_VALIDATE_THUMBPRINT:
+        if (HIWORD(wparam) == BN_CLICKED) EnableServerFields(dialog);
+        return TRUE;
+    }
+    return FALSE;
+  }
+  INT_PTR Notify(HWND, const NMHDR*) { return FALSE; }
+  INT_PTR Private(HWND, UINT) { return FALSE; }
+  void Forget(HWND) { velto::dialogs::Wipe(&form); }
+};
+
+void ConfigDialog::Init(HWND dialog) {
+  form = velto::dialogs::LoadConfigForm(*profile);
   bool identity_only = IsSimOrAka(form.method_kind);
   UINT title = form.method_kind == velto::kProfileMethodTtls  ? IDS_TITLE_TTLS
                : form.method_kind == velto::kProfileMethodSim ? IDS_TITLE_SIM
@@ -320,136 +456,85 @@ void InitConfigDialog(HWND dialog, ConfigDialog* state) {
                 {IDOK, IDCANCEL, true}});
   Centre(dialog);
   SetFocus(GetDlgItem(dialog, identity_only ? IDC_TEMPLATE : IDC_SOURCE));
-  state->ready = true;
+  ready = true;
 }
 
 // The form as the controls now stand; fields the method does not show keep
 // what was loaded.
-ConfigForm ReadConfigForm(HWND dialog, const ConfigDialog& state) {
-  ConfigForm form = state.form;
-  form.roaming_identity = ControlText(dialog, IDC_ROAMING);
+ConfigForm ConfigDialog::Read(HWND dialog, FieldReader* reader) const {
+  ConfigForm form = this->form;
+  form.roaming_identity = reader->Text(IDC_ROAMING, Field::kRoamingIdentity);
   if (IsSimOrAka(form.method_kind)) {
-    form.user_name = ControlText(dialog, IDC_TEMPLATE);
+    form.user_name = reader->Text(IDC_TEMPLATE, Field::kIdentityTemplate);
     return form;
   }
   form.source = static_cast<CredentialSource>(
       ChosenValue(dialog, IDC_SOURCE, static_cast<uint32_t>(form.source)));
   form.inner_method = ChosenValue(dialog, IDC_INNER, form.inner_method);
-  form.user_name = ControlText(dialog, IDC_USER);
-  form.domain = ControlText(dialog, IDC_DOMAIN);
+  form.user_name = reader->Text(IDC_USER, Field::kUserName);
+  form.domain = reader->Text(IDC_DOMAIN, Field::kDomain);
   velto::dialogs::Wipe(&form.password);
-  form.password = ControlText(dialog, IDC_PASSWORD);
-  form.password_edited = state.password_edited;
+  form.password = reader->Text(IDC_PASSWORD, Field::kPassword);
+  form.password_edited = password_edited;
   form.validation = Checked(dialog, IDC_VALIDATE_NONE)         ? ServerValidation::kNone
                     : Checked(dialog, IDC_VALIDATE_THUMBPRINT) ? ServerValidation::kThumbprint
                                                                : ServerValidation::kAnyTrusted;
-  form.thumbprint = ControlText(dialog, IDC_THUMBPRINT);
-  form.subject = ControlText(dialog, IDC_SUBJECT);
+  form.thumbprint = reader->Text(IDC_THUMBPRINT, Field::kThumbprint);
+  form.subject = reader->Text(IDC_SUBJECT, Field::kSubject);
   form.subject_is_domain = Checked(dialog, IDC_SUBJECT_DOMAIN);
   return form;
-}
-
-INT_PTR CALLBACK ConfigProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* state = reinterpret_cast<ConfigDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
-  switch (message) {
-    case WM_INITDIALOG:
-      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      InitConfigDialog(dialog, reinterpret_cast<ConfigDialog*>(lparam));
-      return FALSE;  // the focus is set
-    case WM_CTLCOLORSTATIC:
-      if (IsMessage(kConfigPlaces, GetDlgCtrlID(reinterpret_cast<HWND>(lparam)))) {
-        return MessageColours(reinterpret_cast<HDC>(wparam));
-      }
-      return FALSE;
-    case WM_COMMAND:
-      switch (LOWORD(wparam)) {
-        case IDOK: {
-          ConfigForm form = ReadConfigForm(dialog, *state);
-          if (ShowFieldErrors(dialog, kConfigPlaces, velto::dialogs::CheckConfigForm(form))) {
-            velto::dialogs::StoreConfigForm(form, state->profile, state->password_changed);
-            EndDialog(dialog, 1);
-          }
-          velto::dialogs::Wipe(&form);
-          return TRUE;
-        }
-        case IDCANCEL:
-          EndDialog(dialog, 0);
-          return TRUE;
-        case IDC_PASSWORD:
-          if (HIWORD(wparam) == EN_CHANGE && state != nullptr && state->ready) state->password_edited = true;
-          return TRUE;
-        case IDC_VALIDATE_NONE:
-        case IDC_VALIDATE_ANY:
-        case IDC_VALIDATE_THUMBPRINT:
-          if (HIWORD(wparam) == BN_CLICKED) EnableServerFields(dialog);
-          return TRUE;
-      }
-      return FALSE;
-    case WM_DESTROY:
-      if (state != nullptr) velto::dialogs::Wipe(&state->form);
-      return FALSE;
-  }
-  return FALSE;
 }
 
 // ---- dialog 3: EAP-TTLS credentials
 
 struct CredentialDialog {
+  static constexpr const FieldPlace (&kPlaces)[std::size(kCredentialPlaces)] = kCredentialPlaces;
+
   _VELTO_WLAN_PROFILE_V120* profile;
   CredentialForm form;
-};
 
-INT_PTR CALLBACK CredentialProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* state = reinterpret_cast<CredentialDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
-  switch (message) {
-    case WM_INITDIALOG:
-      state = reinterpret_cast<CredentialDialog*>(lparam);
-      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      state->form = velto::dialogs::LoadCredentialForm(*state->profile);
-      SetControlText(dialog, IDC_CRED_USER, state->form.user_name);
-      SetControlText(dialog, IDC_CRED_DOMAIN, state->form.domain);
-      SetControlText(dialog, IDC_CRED_PASSWORD, state->form.password);
-      // An empty user name comes first, else the password.
-      SetFocus(GetDlgItem(dialog, state->form.user_name.empty() ? IDC_CRED_USER : IDC_CRED_PASSWORD));
-      return FALSE;
-    case WM_CTLCOLORSTATIC:
-      if (IsMessage(kCredentialPlaces, GetDlgCtrlID(reinterpret_cast<HWND>(lparam)))) {
-        return MessageColours(reinterpret_cast<HDC>(wparam));
-      }
-      return FALSE;
-    case WM_COMMAND:
-      if (LOWORD(wparam) == IDOK) {
-        CredentialForm form;
-        form.user_name = ControlText(dialog, IDC_CRED_USER);
-        form.domain = ControlText(dialog, IDC_CRED_DOMAIN);
-        form.password = ControlText(dialog, IDC_CRED_PASSWORD);
-        if (ShowFieldErrors(dialog, kCredentialPlaces, velto::dialogs::CheckCredentialForm(form))) {
-          velto::dialogs::StoreCredentialForm(form, state->profile);
-          EndDialog(dialog, 1);
-        }
-        velto::dialogs::Wipe(&form);
-        return TRUE;
-      }
-      if (LOWORD(wparam) == IDCANCEL) {
-        EndDialog(dialog, 0);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_DESTROY:
-      if (state != nullptr) velto::dialogs::Wipe(&state->form);
-      return FALSE;
+  void Init(HWND dialog) {
+    form = velto::dialogs::LoadCredentialForm(*profile);
+    SetControlText(dialog, IDC_CRED_USER, form.user_name);
+    SetControlText(dialog, IDC_CRED_DOMAIN, form.domain);
+    SetControlText(dialog, IDC_CRED_PASSWORD, form.password);
+    // An empty user name comes first, else the password.
+    SetFocus(GetDlgItem(dialog, form.user_name.empty() ? IDC_CRED_USER : IDC_CRED_PASSWORD));
   }
-  return FALSE;
-}
+
+  bool Confirm(HWND dialog, FieldReader* reader) {
+    CredentialForm read;
+    read.user_name = reader->Text(IDC_CRED_USER, Field::kUserName);
+    read.domain = reader->Text(IDC_CRED_DOMAIN, Field::kDomain);
+    read.password = reader->Text(IDC_CRED_PASSWORD, Field::kPassword);
+    return ConfirmForm<CredentialForm>(
+        dialog, kPlaces, reader, &read, velto::dialogs::CheckCredentialForm,
+        [this](const CredentialForm& f) { velto::dialogs::StoreCredentialForm(f, profile); });
+  }
+
+  INT_PTR Command(HWND, WPARAM) { return FALSE; }
+  INT_PTR Notify(HWND, const NMHDR*) { return FALSE; }
+  INT_PTR Private(HWND, UINT) { return FALSE; }
+  void Forget(HWND) { velto::dialogs::Wipe(&form); }
+};
 
 // ---- the smart-card dialog
 
 struct SmartCardDialog {
+  static constexpr const FieldPlace (&kPlaces)[std::size(kSmartCardPlaces)] = kSmartCardPlaces;
+
   _VELTO_WLAN_PROFILE_V120* profile;
   int fail_code;
   SmartCardForm form;
   std::vector<Place> places;
   bool filling = false;  // selection changes come from the dialog itself
+
+  void Init(HWND dialog);
+  bool Confirm(HWND dialog, FieldReader* reader);
+  INT_PTR Command(HWND, WPARAM) { return FALSE; }
+  INT_PTR Notify(HWND dialog, const NMHDR* header);
+  INT_PTR Private(HWND dialog, UINT message);
+  void Forget(HWND dialog);
 };
 
 // Takes the stored lists into the form (the first reader is chosen while
@@ -537,7 +622,7 @@ int SelectedReader(HWND dialog) {
   return static_cast<int>(item.lParam);
 }
 
-void InitSmartCardDialog(HWND dialog, SmartCardDialog* state) {
+void SmartCardDialog::Init(HWND dialog) {
   HWND list = GetDlgItem(dialog, IDC_READERS);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   RECT client;
@@ -547,70 +632,46 @@ void InitSmartCardDialog(HWND dialog, SmartCardDialog* state) {
   InsertColumn(list, 1, IDS_COLUMN_CARD, width * 6 / 20);
   InsertColumn(list, 2, IDS_COLUMN_KIND, width - width * 9 / 20 - width * 6 / 20);
 
-  TakeLists(dialog, state, true);
-  SetControlText(dialog, IDC_SC_TEMPLATE, state->form.identity_template);
-  if (state->form.retry) SetDlgItemTextW(dialog, IDC_RETRY_MESSAGE, LoadText(IDS_PIN_NOT_ACCEPTED).c_str());
-  FillReaderList(dialog, state);
-  state->places = RememberPlaces(dialog);
-  ArrangeSmartCard(dialog, *state);
+  TakeLists(dialog, this, true);
+  SetControlText(dialog, IDC_SC_TEMPLATE, form.identity_template);
+  if (form.retry) SetDlgItemTextW(dialog, IDC_RETRY_MESSAGE, LoadText(IDS_PIN_NOT_ACCEPTED).c_str());
+  FillReaderList(dialog, this);
+  places = RememberPlaces(dialog);
+  ArrangeSmartCard(dialog, *this);
   Centre(dialog);
-  SetFocus(velto::dialogs::SmartCardFormNeedsPin(state->form) ? GetDlgItem(dialog, IDC_PIN) : list);
+  SetFocus(velto::dialogs::SmartCardFormNeedsPin(form) ? GetDlgItem(dialog, IDC_PIN) : list);
 }
 
-INT_PTR CALLBACK SmartCardProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* state = reinterpret_cast<SmartCardDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
-  switch (message) {
-    case WM_INITDIALOG:
-      SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      InitSmartCardDialog(dialog, reinterpret_cast<SmartCardDialog*>(lparam));
-      return FALSE;
-    case kListsChanged:
-      TakeLists(dialog, state, false);
-      FillReaderList(dialog, state);
-      ArrangeSmartCard(dialog, *state);
-      return TRUE;
-    case WM_NOTIFY: {
-      const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-      if (state != nullptr && header->idFrom == IDC_READERS && header->code == LVN_ITEMCHANGED &&
-          !state->filling) {
-        bool needed = velto::dialogs::SmartCardFormNeedsPin(state->form);
-        state->form.selected = SelectedReader(dialog);
-        if (needed != velto::dialogs::SmartCardFormNeedsPin(state->form)) ArrangeSmartCard(dialog, *state);
-      }
-      return FALSE;
-    }
-    case WM_CTLCOLORSTATIC: {
-      int id = GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
-      if (id == IDC_RETRY_MESSAGE || IsMessage(kSmartCardPlaces, id)) {
-        return MessageColours(reinterpret_cast<HDC>(wparam));
-      }
-      return FALSE;
-    }
-    case WM_COMMAND:
-      if (LOWORD(wparam) == IDOK) {
-        SmartCardForm form = state->form;
-        form.identity_template = ControlText(dialog, IDC_SC_TEMPLATE);
-        if (velto::dialogs::SmartCardFormNeedsPin(form)) form.pin = ControlText(dialog, IDC_PIN);
-        if (ShowFieldErrors(dialog, kSmartCardPlaces, velto::dialogs::CheckSmartCardForm(form))) {
-          velto::dialogs::StoreSmartCardForm(form, state->profile);
-          EndDialog(dialog, 1);
-        }
-        velto::dialogs::Wipe(&form);
-        return TRUE;
-      }
-      if (LOWORD(wparam) == IDCANCEL) {
-        EndDialog(dialog, 0);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_DESTROY: {
-      std::lock_guard<std::mutex> lock(g_lists_mutex);
-      if (g_sc_dialog == dialog) g_sc_dialog = nullptr;
-      if (state != nullptr) velto::dialogs::Wipe(&state->form);
-      return FALSE;
-    }
-  }
+bool SmartCardDialog::Confirm(HWND dialog, FieldReader* reader) {
+  SmartCardForm read = form;
+  read.identity_template = reader->Text(IDC_SC_TEMPLATE, Field::kIdentityTemplate);
+  if (velto::dialogs::SmartCardFormNeedsPin(read)) read.pin = reader->Text(IDC_PIN, Field::kPin);
+  return ConfirmForm<SmartCardForm>(
+      dialog, kPlaces, reader, &read, velto::dialogs::CheckSmartCardForm,
+      [this](const SmartCardForm& f) { velto::dialogs::StoreSmartCardForm(f, profile); });
+}
+
+INT_PTR SmartCardDialog::Notify(HWND dialog, const NMHDR* header) {
+  if (header->idFrom != IDC_READERS || header->code != LVN_ITEMCHANGED || filling) return FALSE;
+  bool needed = velto::dialogs::SmartCardFormNeedsPin(form);
+  form.selected = SelectedReader(dialog);
+  SetDlgItemTextW(dialog, IDC_READERS_ERR, L"");
+  if (needed != velto::dialogs::SmartCardFormNeedsPin(form)) ArrangeSmartCard(dialog, *this);
   return FALSE;
+}
+
+INT_PTR SmartCardDialog::Private(HWND dialog, UINT message) {
+  if (message != kListsChanged) return FALSE;
+  TakeLists(dialog, this, false);
+  FillReaderList(dialog, this);
+  ArrangeSmartCard(dialog, *this);
+  return TRUE;
+}
+
+void SmartCardDialog::Forget(HWND dialog) {
+  std::lock_guard<std::mutex> lock(g_lists_mutex);
+  if (g_sc_dialog == dialog) g_sc_dialog = nullptr;
+  velto::dialogs::Wipe(&form);
 }
 
 // Runs a modal dialog; 1 only for OK (a dialog that could not be created,
@@ -650,11 +711,11 @@ extern "C" int Create1XDlg(C8021X_DLGS dialog, _VELTO_WLAN_PROFILE_V120* profile
   if (profile == nullptr) return 0;
   if (dialog == kConfigurationDialog) {
     ConfigDialog state{profile, password_changed, {}};
-    return ShowDialog(IDD_CONFIG, owner, ConfigProc, &state);
+    return ShowDialog(IDD_CONFIG, owner, DialogProc<ConfigDialog>, &state);
   }
   if (dialog == kCredentialDialog) {
     CredentialDialog state{profile, {}};
-    return ShowDialog(IDD_CREDENTIALS, owner, CredentialProc, &state);
+    return ShowDialog(IDD_CREDENTIALS, owner, DialogProc<CredentialDialog>, &state);
   }
   return 0;
 }
@@ -668,7 +729,7 @@ extern "C" int CreateScDlg(_VELTO_WLAN_PROFILE_V120* profile, VELTO_DOT1X_AUTH_F
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
   SmartCardDialog state{profile, fail_code, {}, {}};
-  return ShowDialog(IDD_SMARTCARD, owner, SmartCardProc, &state);
+  return ShowDialog(IDD_SMARTCARD, owner, DialogProc<SmartCardDialog>, &state);
 }
 
 extern "C" int SetScListSc(VELTO_SC_LIST_V120* sc_list) {
