@@ -1,0 +1,588 @@
+// The real authdialogs.dll, driven as a user would: the test thread opens a
+// dialog, a driver thread finds it, fills its controls by window messages and
+// presses OK or Cancel, and the test checks what came back in the profile.
+// Each test leaves a PNG of its dialog in the build tree.
+//
+// Needs a desktop (an X display under Wine): without one the program reports
+// the reason and exits with 77, which CTest counts as skipped.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_env.h"
+#include "ui/authdialogs.h"
+#include "ui/authdialogs/authdialogs_resource.h"
+#include "ui/dialog_profile.h"
+
+namespace {
+
+constexpr int kSkipped = 77;
+
+Create1XDlgFn* g_create_1x = nullptr;
+CreateScDlgFn* g_create_sc = nullptr;
+SetScListScFn* g_set_sc = nullptr;
+SetScListSimFn* g_set_sim = nullptr;
+
+// ---- screenshots as PNG (stored deflate blocks: no compression library)
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void PutBe32(std::vector<uint8_t>* out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void PutChunk(std::vector<uint8_t>* png, const char* type, const std::vector<uint8_t>& data) {
+  PutBe32(png, static_cast<uint32_t>(data.size()));
+  size_t start = png->size();
+  png->insert(png->end(), type, type + 4);
+  png->insert(png->end(), data.begin(), data.end());
+  PutBe32(png, Crc32(png->data() + start, png->size() - start));
+}
+
+// `rgb`: height rows of width * 3 bytes.
+std::vector<uint8_t> EncodePng(int width, int height, const std::vector<uint8_t>& rgb) {
+  std::vector<uint8_t> raw;
+  for (int y = 0; y < height; ++y) {
+    raw.push_back(0);  // no filter
+    raw.insert(raw.end(), rgb.begin() + y * width * 3, rgb.begin() + (y + 1) * width * 3);
+  }
+  std::vector<uint8_t> zlib = {0x78, 0x01};
+  uint32_t a = 1, b = 0;
+  for (uint8_t byte : raw) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+    size_t length = std::min<size_t>(65535, raw.size() - at);
+    zlib.push_back(at + length >= raw.size() ? 1 : 0);
+    zlib.push_back(length & 0xFF);
+    zlib.push_back(length >> 8);
+    zlib.push_back(~length & 0xFF);
+    zlib.push_back((~length >> 8) & 0xFF);
+    zlib.insert(zlib.end(), raw.begin() + at, raw.begin() + at + length);
+  }
+  PutBe32(&zlib, (b << 16) | a);
+
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> header;
+  PutBe32(&header, width);
+  PutBe32(&header, height);
+  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+  PutChunk(&png, "IHDR", header);
+  PutChunk(&png, "IDAT", zlib);
+  PutChunk(&png, "IEND", {});
+  return png;
+}
+
+// Copies the dialog from the screen (the only capture that works under Wine)
+// into VELTO_SCREENSHOT_DIR/NAME.png.
+void SaveScreenshot(HWND dialog, const char* name) {
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(400);
+  RECT rect;
+  GetWindowRect(dialog, &rect);
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  int stride = (width * 3 + 3) & ~3;
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    const auto* row = static_cast<const uint8_t*>(bits) + y * stride;
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) rgb[(y * width + x) * 3 + c] = row[x * 3 + 2 - c];  // BGR
+    }
+  }
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+
+  CreateDirectoryA(VELTO_SCREENSHOT_DIR, nullptr);
+  std::string path = std::string(VELTO_SCREENSHOT_DIR) + "\\" + name + ".png";
+  std::vector<uint8_t> png = EncodePng(width, height, rgb);
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr) << path;
+  std::fwrite(png.data(), 1, png.size(), file);
+  std::fclose(file);
+}
+
+// ---- the driver
+
+struct FindContext {
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (std::wcscmp(name, L"#32770") == 0 && IsWindowVisible(window)) {
+    reinterpret_cast<FindContext*>(context)->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The visible dialog of `thread`, waited for up to 10 s.
+HWND WaitForDialog(DWORD thread) {
+  for (int i = 0; i < 200; ++i) {
+    FindContext context;
+    EnumThreadWindows(thread, FindDialog, reinterpret_cast<LPARAM>(&context));
+    if (context.found != nullptr) return context.found;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+// Waits up to 5 s for a condition the dialog's thread brings about.
+bool WaitFor(const std::function<bool()>& condition) {
+  for (int i = 0; i < 100; ++i) {
+    if (condition()) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// Opens a dialog on this thread with `open` while `drive` works it from a
+// driver thread. A dialog the driver leaves open is cancelled, so that a
+// failing test never blocks.
+int RunDialog(const std::function<int()>& open, const std::function<void(HWND)>& drive) {
+  DWORD self = GetCurrentThreadId();
+  std::thread driver([&] {
+    HWND dialog = WaitForDialog(self);
+    if (dialog == nullptr) {
+      ADD_FAILURE() << "no dialog appeared";
+      return;
+    }
+    drive(dialog);
+    if (!WaitFor([&] { return !IsWindow(dialog); })) {
+      ADD_FAILURE() << "the dialog stayed open";
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    }
+  });
+  int result = open();
+  driver.join();
+  return result;
+}
+
+void Type(HWND dialog, int id, const wchar_t* text) {
+  SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void Choose(HWND dialog, int id, int index) {
+  HWND combo = GetDlgItem(dialog, id);
+  SendMessageW(combo, CB_SETCURSEL, index, 0);
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+}
+
+void Click(HWND dialog, int id) { SendMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+std::wstring Text(HWND dialog, int id) {
+  wchar_t text[512] = {};
+  GetWindowTextW(GetDlgItem(dialog, id), text, 512);
+  return text;
+}
+
+bool Shown(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+
+// A control's rectangle in the dialog's client coordinates.
+RECT Place(HWND dialog, int id) {
+  RECT rect;
+  GetWindowRect(GetDlgItem(dialog, id), &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// ---- profiles and lists
+
+_VELTO_WLAN_PROFILE_V120 NewProfile(uint32_t method_kind) {
+  _VELTO_WLAN_PROFILE_V120 profile;
+  velto::InitDialogProfile(&profile);
+  profile.method_kind = method_kind;
+  profile.inner_method = 4;
+  profile.subject_kind = velto::kProfileSubjectDomain;
+  return profile;
+}
+
+template <size_t N>
+void Put(char (&field)[N], const char* text) {
+  std::snprintf(field, N, "%s", text);
+}
+
+VELTO_SIM_LIST SimList(const char* reader, bool pin_enabled) {
+  VELTO_SIM_LIST list = {};
+  list.count = 1;
+  Put(list.entries[0].reader_name, reader);
+  Put(list.entries[0].card_name, "USIM");
+  list.entries[0].pin_enabled = pin_enabled ? 1 : 0;
+  return list;
+}
+
+VELTO_SC_LIST_V120 ScList(const char* reader) {
+  VELTO_SC_LIST_V120 list = {};
+  list.count = 1;
+  Put(list.entries[0].reader_name, reader);
+  Put(list.entries[0].card_name, "Corporate badge");
+  list.entries[0].item_count = 1;
+  Put(list.entries[0].identifiers[0], "card://0affabc");
+  return list;
+}
+
+int ListCount(HWND dialog) {
+  return static_cast<int>(SendDlgItemMessageW(dialog, IDC_READERS, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::wstring ListText(HWND dialog, int row, int column) {
+  wchar_t text[256] = {};
+  LVITEMW item = {};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 256;
+  SendDlgItemMessageW(dialog, IDC_READERS, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+void SelectRow(HWND dialog, int row) {
+  LVITEMW item = {};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendDlgItemMessageW(dialog, IDC_READERS, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// ---- dialog 12, EAP-TTLS
+
+TEST(ConfigDialogTest, TtlsStoresEveryField) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  int password_changed = 1;
+  int result = RunDialog(
+      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
+      [](HWND dialog) {
+        EXPECT_FALSE(Shown(dialog, IDC_TEMPLATE));
+        EXPECT_TRUE(Shown(dialog, IDC_THUMBPRINT));
+        Choose(dialog, IDC_SOURCE, 0);  // saved
+        Choose(dialog, IDC_INNER, 4);   // PAP
+        Type(dialog, IDC_USER, L"alice");
+        Type(dialog, IDC_DOMAIN, L"CORP");
+        Type(dialog, IDC_PASSWORD, L"s3cret!");
+        Type(dialog, IDC_ROAMING, L"anonymous@velto.example");
+        Click(dialog, IDC_VALIDATE_THUMBPRINT);
+        Type(dialog, IDC_THUMBPRINT, L"01:23:45:67:89:AB:CD:EF:01:23:45:67:89:ab:cd:ef:fe:dc:ba:98");
+        Type(dialog, IDC_SUBJECT, L"radius.velto.example");
+        Click(dialog, IDC_SUBJECT_DOMAIN);
+        SaveScreenshot(dialog, "config_ttls");
+        Click(dialog, IDOK);
+      });
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(profile.cred_mode, 0u);
+  EXPECT_EQ(profile.inner_method, 5u);
+  EXPECT_STREQ(profile.user_name, "alice");
+  EXPECT_STREQ(profile.domain, "CORP");
+  EXPECT_STREQ(profile.password_text, "s3cret!");
+  EXPECT_EQ(password_changed, 1);
+  EXPECT_STREQ(profile.roaming_identity, "anonymous@velto.example");
+  const uint8_t hash[20] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0x01, 0x23,
+                            0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0xfe, 0xdc, 0xba, 0x98};
+  EXPECT_EQ(profile.cert_hash_len, 20u);
+  EXPECT_EQ(std::memcmp(profile.cert_hash, hash, 20), 0);
+  EXPECT_EQ(profile.option_bits & velto::kProfileNoCertHash, 0u);
+  EXPECT_STREQ(profile.subject_text, "radius.velto.example");
+  EXPECT_EQ(profile.subject_kind, velto::kProfileSubjectDomain);
+}
+
+struct ValidationCase {
+  int radio;
+  const wchar_t* thumbprint;
+  bool no_hash_bit;
+  uint32_t hash_length;
+  int subject_radio;
+  uint32_t subject_kind;
+};
+
+TEST(ConfigDialogTest, ServerValidationChoices) {
+  const ValidationCase cases[] = {
+      // Without validation the subject cannot be changed: the loaded kind stays.
+      {IDC_VALIDATE_NONE, L"", true, 0, IDC_SUBJECT_SERVER, velto::kProfileSubjectDomain},
+      {IDC_VALIDATE_ANY, L"", false, 0, IDC_SUBJECT_SERVER, velto::kProfileSubjectServer},
+      {IDC_VALIDATE_THUMBPRINT, L"0123456789abcdef0123 456789ABCDEF-FEDCBA98", false, 20,
+       IDC_SUBJECT_SERVER, velto::kProfileSubjectServer},
+  };
+  for (const ValidationCase& c : cases) {
+    SCOPED_TRACE(c.radio);
+    _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+    profile.cert_hash_len = 20;  // a stored thumbprint the choice replaces
+    std::memset(profile.cert_hash, 0x55, 20);
+    int result = RunDialog([&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
+                           [&](HWND dialog) {
+                             Click(dialog, c.radio);
+                             Type(dialog, IDC_THUMBPRINT, c.thumbprint);
+                             Type(dialog, IDC_SUBJECT, L"My Server");
+                             Click(dialog, c.subject_radio);
+                             Click(dialog, IDOK);
+                           });
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ((profile.option_bits & velto::kProfileNoCertHash) != 0, c.no_hash_bit);
+    EXPECT_EQ(profile.cert_hash_len, c.hash_length);
+    EXPECT_EQ(profile.cert_hash[19], c.hash_length != 0 ? 0x98 : 0);
+    EXPECT_EQ(profile.subject_kind, c.subject_kind);
+  }
+}
+
+TEST(ConfigDialogTest, PasswordFlagOnlyWhenTheUserEditsIt) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  Put(profile.user_name, "bob");
+  Put(profile.password_text, "old-pass");
+  int password_changed = 1;
+  int result = RunDialog(
+      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
+      [](HWND dialog) {
+        EXPECT_EQ(Text(dialog, IDC_USER), L"bob");
+        Type(dialog, IDC_USER, L"bobby");
+        Click(dialog, IDOK);
+      });
+  ASSERT_EQ(result, 1);
+  EXPECT_EQ(password_changed, 0);
+  EXPECT_STREQ(profile.password_text, "old-pass");
+  EXPECT_STREQ(profile.user_name, "bobby");
+}
+
+TEST(ConfigDialogTest, CancelWritesNothing) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  Put(profile.user_name, "carol");
+  Put(profile.password_text, "kept");
+  const _VELTO_WLAN_PROFILE_V120 before = profile;
+  int password_changed = 1;
+  int result = RunDialog(
+      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
+      [](HWND dialog) {
+        Type(dialog, IDC_USER, L"mallory");
+        Type(dialog, IDC_PASSWORD, L"changed");
+        Click(dialog, IDC_VALIDATE_NONE);
+        Click(dialog, IDCANCEL);
+      });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
+  EXPECT_EQ(password_changed, 1);
+}
+
+TEST(ConfigDialogTest, BadThumbprintKeepsTheDialogOpenWithAMessage) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  const _VELTO_WLAN_PROFILE_V120 before = profile;
+  int result = RunDialog([&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
+                         [](HWND dialog) {
+                           Click(dialog, IDC_VALIDATE_THUMBPRINT);
+                           Type(dialog, IDC_THUMBPRINT, L"01:23:45:zz");
+                           EXPECT_EQ(Text(dialog, IDC_THUMBPRINT_ERR), L"");
+                           Click(dialog, IDOK);
+                           EXPECT_TRUE(IsWindowVisible(dialog));
+                           EXPECT_NE(Text(dialog, IDC_THUMBPRINT_ERR), L"");
+                           GUITHREADINFO gui = {};
+                           gui.cbSize = sizeof gui;
+                           GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+                           EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, IDC_THUMBPRINT));
+                           SaveScreenshot(dialog, "config_bad_thumbprint");
+                           Click(dialog, IDCANCEL);
+                         });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
+}
+
+// ---- dialog 12, EAP-SIM and EAP-AKA
+
+TEST(ConfigDialogTest, SimAndAkaShowOnlyTheIdentityBands) {
+  for (uint32_t kind : {velto::kProfileMethodSim, velto::kProfileMethodAka}) {
+    SCOPED_TRACE(kind);
+    _VELTO_WLAN_PROFILE_V120 profile = NewProfile(kind);
+    Put(profile.user_name, "1$imsi$");
+    Put(profile.password_text, "unused");
+    int password_changed = 1;
+    int result = RunDialog(
+        [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
+        [&](HWND dialog) {
+          for (int id : {IDC_SOURCE, IDC_INNER, IDC_USER, IDC_DOMAIN, IDC_PASSWORD, IDC_THUMBPRINT,
+                         IDC_SUBJECT, IDC_SIGNIN_GROUP, IDC_SERVER_GROUP}) {
+            EXPECT_FALSE(Shown(dialog, id)) << id;
+          }
+          EXPECT_EQ(Text(dialog, IDC_TEMPLATE), L"1$imsi$");
+          // The identity band took the sign-in band's place, the privacy band
+          // follows right below it, and the dialog ends below that.
+          RECT identity = Place(dialog, IDC_IDENTITY_GROUP);
+          RECT privacy = Place(dialog, IDC_PRIVACY_GROUP);
+          RECT ok = Place(dialog, IDOK);
+          RECT client;
+          GetClientRect(dialog, &client);
+          EXPECT_LT(identity.top, 20);
+          EXPECT_GE(privacy.top, identity.bottom);
+          EXPECT_LT(privacy.top - identity.bottom, 16);
+          EXPECT_GE(ok.top, privacy.bottom);
+          EXPECT_LT(client.bottom - ok.bottom, 20);
+          Type(dialog, IDC_TEMPLATE, L"0$imsi$@wlan.velto.example");
+          Type(dialog, IDC_ROAMING, L"anonymous@wlan.velto.example");
+          if (kind == velto::kProfileMethodSim) SaveScreenshot(dialog, "config_sim");
+          Click(dialog, IDOK);
+        });
+    ASSERT_EQ(result, 1);
+    EXPECT_STREQ(profile.user_name, "0$imsi$@wlan.velto.example");
+    EXPECT_STREQ(profile.roaming_identity, "anonymous@wlan.velto.example");
+    EXPECT_STREQ(profile.password_text, "unused");
+    EXPECT_EQ(password_changed, 0);
+  }
+}
+
+// ---- dialog 3
+
+TEST(CredentialDialogTest, StoresUserDomainAndPassword) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  int result = RunDialog([&] { return g_create_1x(3, &profile, 0, 0, nullptr, nullptr); },
+                         [](HWND dialog) {
+                           // Nothing typed: refused, the message beside the user name.
+                           Click(dialog, IDOK);
+                           EXPECT_NE(Text(dialog, IDC_CRED_USER_ERR), L"");
+                           Type(dialog, IDC_CRED_USER, L"dave");
+                           EXPECT_EQ(Text(dialog, IDC_CRED_USER_ERR), L"");  // fixed: gone
+                           Type(dialog, IDC_CRED_DOMAIN, L"LAB");
+                           // A character the ANSI code page cannot hold is refused, not
+                           // stored as '?'.
+                           Type(dialog, IDC_CRED_PASSWORD, L"pa\u4e2d");
+                           Click(dialog, IDOK);
+                           EXPECT_TRUE(IsWindowVisible(dialog));
+                           EXPECT_NE(Text(dialog, IDC_CRED_PASSWORD_ERR), L"");
+                           Type(dialog, IDC_CRED_PASSWORD, L"pa55word");
+                           SaveScreenshot(dialog, "credentials");
+                           Click(dialog, IDOK);
+                         });
+  ASSERT_EQ(result, 1);
+  EXPECT_STREQ(profile.user_name, "LAB\\dave");
+  EXPECT_STREQ(profile.domain, "LAB");
+  EXPECT_STREQ(profile.password_text, "pa55word");
+}
+
+// ---- the smart-card dialog
+
+TEST(SmartCardDialogTest, ListFollowsSetScListAndAPinSimAsksForItsPin) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodSim);
+  profile.sc_mode = velto::kProfileScModeSmartCard;
+  Put(profile.user_name, "1$imsi$");
+  VELTO_SC_LIST_V120 sc = ScList("Virtual PCD 00 00");
+  VELTO_SIM_LIST no_sims = {};
+  int result = RunDialog(
+      [&] { return g_create_sc(&profile, 150, 0, nullptr, &sc, &no_sims); },
+      [](HWND dialog) {
+        EXPECT_EQ(ListCount(dialog), 1);
+        EXPECT_FALSE(Shown(dialog, IDC_PIN));
+        EXPECT_FALSE(Shown(dialog, IDC_RETRY_MESSAGE));
+        // Card events arrive on another thread (this one): the SIM appears,
+        // then the badge leaves.
+        VELTO_SIM_LIST sims = SimList("Virtual PCD 00 01", true);
+        EXPECT_EQ(g_set_sim(&sims), 1);
+        EXPECT_TRUE(WaitFor([&] { return ListCount(dialog) == 2; }));
+        VELTO_SC_LIST_V120 no_cards = {};
+        EXPECT_EQ(g_set_sc(&no_cards), 1);
+        EXPECT_TRUE(WaitFor([&] { return ListCount(dialog) == 1; }));
+        EXPECT_EQ(ListText(dialog, 0, 0), L"Virtual PCD 00 01");
+        SelectRow(dialog, 0);
+        EXPECT_TRUE(WaitFor([&] { return Shown(dialog, IDC_PIN); }));
+        Type(dialog, IDC_PIN, L"1234");
+        Type(dialog, IDC_SC_TEMPLATE, L"1$imsi$@wlan.velto.example");
+        SaveScreenshot(dialog, "smartcard");
+        Click(dialog, IDOK);
+      });
+  ASSERT_EQ(result, 1);
+  EXPECT_STREQ(profile.reader_name, "Virtual PCD 00 01");
+  EXPECT_STREQ(profile.pin_text, "1234");
+  EXPECT_STREQ(profile.user_name, "1$imsi$@wlan.velto.example");
+}
+
+TEST(SmartCardDialogTest, ShownAgainAfterARefusedPinSaysSo) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodAka);
+  profile.sc_mode = velto::kProfileScModeSmartCard;
+  Put(profile.reader_name, "Virtual PCD 00 01");
+  VELTO_SC_LIST_V120 sc = ScList("Virtual PCD 00 00");
+  VELTO_SIM_LIST sims = SimList("Virtual PCD 00 01", true);
+  const _VELTO_WLAN_PROFILE_V120 before = profile;
+  int result = RunDialog([&] { return g_create_sc(&profile, 159, 0, nullptr, &sc, &sims); },
+                         [](HWND dialog) {
+                           EXPECT_TRUE(Shown(dialog, IDC_RETRY_MESSAGE));
+                           EXPECT_NE(Text(dialog, IDC_RETRY_MESSAGE), L"");
+                           EXPECT_TRUE(Shown(dialog, IDC_PIN));  // the reader chosen before
+                           Type(dialog, IDC_PIN, L"12");
+                           Click(dialog, IDOK);
+                           EXPECT_NE(Text(dialog, IDC_PIN_ERR), L"");
+                           SaveScreenshot(dialog, "smartcard_retry");
+                           Click(dialog, IDCANCEL);
+                         });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
+}
+
+// A dialog number the library does not know shows nothing.
+TEST(ConfigDialogTest, UnknownDialogIsCancelledWithoutShowing) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  EXPECT_EQ(g_create_1x(7, &profile, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(g_create_1x(12, nullptr, 0, 0, nullptr, nullptr), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  char display[256] = {};
+  if (GetEnvironmentVariableA("DISPLAY", display, sizeof display) == 0) {
+    std::printf("dialog_tests: SKIPPED: no X display (DISPLAY is not set); the dialogs need a desktop\n");
+    return kSkipped;
+  }
+  // Without a window manager nothing draws the frames: Wine draws them
+  // itself for this program, so that screenshots show the dialogs' titles.
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\dialog_tests.exe\\X11 Driver",
+                      0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, L"Decorated", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"), 2 * sizeof(wchar_t));
+    RegCloseKey(key);
+  }
+  HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (probe == nullptr) {
+    std::printf("dialog_tests: SKIPPED: no window can be created on display %s\n", display);
+    return kSkipped;
+  }
+  DestroyWindow(probe);
+  void* library = velto::test::LoadModule("authdialogs.dll");
+  if (library == nullptr) {
+    std::printf("dialog_tests: authdialogs.dll not found beside the product\n");
+    return 1;
+  }
+  g_create_1x = reinterpret_cast<Create1XDlgFn*>(velto::test::ModuleEntry(library, kAuthDialogsCreate1XDlg));
+  g_create_sc = reinterpret_cast<CreateScDlgFn*>(velto::test::ModuleEntry(library, kAuthDialogsCreateScDlg));
+  g_set_sc = reinterpret_cast<SetScListScFn*>(velto::test::ModuleEntry(library, kAuthDialogsSetScListSc));
+  g_set_sim = reinterpret_cast<SetScListSimFn*>(velto::test::ModuleEntry(library, kAuthDialogsSetScListSim));
+  if (!g_create_1x || !g_create_sc || !g_set_sc || !g_set_sim) {
+    std::printf("dialog_tests: authdialogs.dll lacks an entry\n");
+    return 1;
+  }
+  return RUN_ALL_TESTS();
+}
