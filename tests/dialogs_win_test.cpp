@@ -220,6 +220,24 @@ RECT Place(HWND dialog, int id) {
   return rect;
 }
 
+// The control with the keyboard focus in the dialog's thread.
+int FocusedId(HWND dialog) {
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof gui;
+  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+  return gui.hwndFocus != nullptr ? GetDlgCtrlID(gui.hwndFocus) : 0;
+}
+
+// A key as the keyboard would deliver it to the focused control; the
+// dialog's message loop sees it first.
+void Press(HWND dialog, UINT message, WPARAM key) {
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof gui;
+  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+  LPARAM flags = message == WM_SYSCHAR ? (1 << 29) : 1;  // bit 29: Alt held
+  PostMessageW(gui.hwndFocus != nullptr ? gui.hwndFocus : dialog, message, key, flags);
+}
+
 // ---- profiles and lists
 
 _VELTO_WLAN_PROFILE_V120 NewProfile(uint32_t method_kind) {
@@ -402,13 +420,36 @@ TEST(ConfigDialogTest, BadThumbprintKeepsTheDialogOpenWithAMessage) {
                            Click(dialog, IDOK);
                            EXPECT_TRUE(IsWindowVisible(dialog));
                            EXPECT_NE(Text(dialog, IDC_THUMBPRINT_ERR), L"");
-                           GUITHREADINFO gui = {};
-                           gui.cbSize = sizeof gui;
-                           GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
-                           EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, IDC_THUMBPRINT));
+                           EXPECT_EQ(FocusedId(dialog), IDC_THUMBPRINT);
                            SaveScreenshot(dialog, "config_bad_thumbprint");
                            Click(dialog, IDCANCEL);
                          });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
+}
+
+TEST(ConfigDialogTest, KeyboardTabOrderMnemonicsAndEscape) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  const _VELTO_WLAN_PROFILE_V120 before = profile;
+  int result = RunDialog(
+      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
+      [](HWND dialog) {
+        // Tab visits each field once in reading order: the checked radio of
+        // a group, never the disabled thumbprint, then the buttons.
+        const int order[] = {IDC_SOURCE,       IDC_INNER,   IDC_USER,           IDC_DOMAIN,
+                             IDC_PASSWORD,     IDC_ROAMING, IDC_VALIDATE_ANY,   IDC_SUBJECT,
+                             IDC_SUBJECT_DOMAIN, IDOK,      IDCANCEL,           IDC_SOURCE};
+        EXPECT_EQ(FocusedId(dialog), order[0]);
+        for (size_t i = 1; i < std::size(order); ++i) {
+          Press(dialog, WM_KEYDOWN, VK_TAB);
+          EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog) == order[i]; }))
+              << "after " << order[i - 1] << " came " << FocusedId(dialog) << ", not " << order[i];
+        }
+        Press(dialog, WM_SYSCHAR, 'p');  // "&Password:"
+        EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog) == IDC_PASSWORD; }));
+        Type(dialog, IDC_PASSWORD, L"typed");
+        Press(dialog, WM_KEYDOWN, VK_ESCAPE);
+      });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
 }
