@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "frame/cdata.h"
+#include "frame/exports.h"
 #include "support/test_env.h"
 #include "ui/authdialogs.h"
 #include "ui/authdialogs/authdialogs_resource.h"
@@ -587,6 +589,61 @@ TEST(ConfigDialogTest, UnknownDialogIsCancelledWithoutShowing) {
   _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
   EXPECT_EQ(g_create_1x(7, &profile, 0, 0, nullptr, nullptr), 0);
   EXPECT_EQ(g_create_1x(12, nullptr, 0, 0, nullptr, nullptr), 0);
+}
+
+// ---- through the module, as EapHost shows the configuration dialog
+
+// The module binds authdialogs.dll by file name; this program has loaded the
+// product's library from bin already, so that is the one the module calls.
+TEST(ModuleWithDialogsTest, ConfigurationDialogMakesTheRecord) {
+  void* module = velto::test::LoadModule("veltoeap.dll");
+  ASSERT_NE(module, nullptr);
+  auto invoke = reinterpret_cast<decltype(EapPeerInvokeConfigUI)*>(
+      velto::test::ModuleEntry(module, "EapPeerInvokeConfigUI"));
+  auto free_memory = reinterpret_cast<decltype(EapPeerFreeMemory)*>(
+      velto::test::ModuleEntry(module, "EapPeerFreeMemory"));
+  auto free_error = reinterpret_cast<decltype(EapPeerFreeErrorMemory)*>(
+      velto::test::ModuleEntry(module, "EapPeerFreeErrorMemory"));
+  ASSERT_TRUE(invoke && free_memory && free_error);
+  EAP_METHOD_TYPE type = {};
+  type.eapType.type = 21;
+  DWORD size = 0;
+  BYTE* record = nullptr;
+  EAP_ERROR* error = nullptr;
+  DWORD status = 0;
+  RunDialog(
+      [&] {
+        status = invoke(&type, nullptr, 0, 0, nullptr, &size, &record, &error);
+        return 0;
+      },
+      [](HWND dialog) {
+        Type(dialog, IDC_USER, L"alice");
+        Type(dialog, IDC_DOMAIN, L"CORP");
+        Type(dialog, IDC_PASSWORD, L"s3cret!");
+        Type(dialog, IDC_ROAMING, L"anonymous@corp.example");
+        Click(dialog, IDC_VALIDATE_THUMBPRINT);
+        Type(dialog, IDC_THUMBPRINT, L"3f 78 68 50 e3 87 55 0f da b8 36 ed 7e 6d c8 81 de 23 00 1b");
+        Type(dialog, IDC_SUBJECT, L"radius.corp.example");
+        Click(dialog, IDC_SUBJECT_SERVER);
+        Click(dialog, IDOK);
+      });
+  ASSERT_EQ(status, 0u);
+  ASSERT_EQ(size, velto::kCdataSize);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->dwWinError, 0u);
+  const auto* stored = reinterpret_cast<const velto::cdata*>(record);
+  EXPECT_EQ(stored->eap_type, 21u);
+  EXPECT_EQ(stored->phase2_type, velto::kPhase2MschapV2);
+  EXPECT_STREQ(stored->identity, "CORP\\alice");
+  EXPECT_STREQ(stored->anon_identity, "anonymous@corp.example");
+  EXPECT_STREQ(stored->ca_hash, "hash://3f786850e387550fdab836ed7e6dc881de23001b");
+  EXPECT_STREQ(stored->subject_match, "/sradius.corp.example");
+  // The typed password is sealed before it is stored.
+  EXPECT_NE(stored->flags & velto::kFlagPasswordProfileEncrypted, 0u);
+  EXPECT_STRNE(stored->password, "s3cret!");
+  free_memory(record);
+  free_error(error);
+  velto::test::UnloadModule(module);
 }
 
 }  // namespace
