@@ -119,6 +119,17 @@ void SetControlText(HWND dialog, int id, const std::string& text) {
   SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
 }
 
+// Overwrites a secret's text inside its edit control (same length, so the
+// control keeps its buffer) and empties it and its undo copy, before the
+// control frees that buffer unwiped.
+void ScrubSecretControl(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  std::wstring blank(GetWindowTextLengthW(control), L' ');
+  SetWindowTextW(control, blank.c_str());
+  SetWindowTextW(control, L"");
+  SendMessageW(control, EM_EMPTYUNDOBUFFER, 0, 0);
+}
+
 // ---- layout
 
 // A control as the resource script placed it, in client coordinates.
@@ -413,7 +424,10 @@ struct ConfigDialog {
   }
   INT_PTR Notify(HWND, const NMHDR*) { return FALSE; }
   INT_PTR Private(HWND, UINT) { return FALSE; }
-  void Forget(HWND) { velto::dialogs::Wipe(&form); }
+  void Forget(HWND dialog) {
+    ScrubSecretControl(dialog, IDC_PASSWORD);
+    velto::dialogs::Wipe(&form);
+  }
 };
 
 void ConfigDialog::Init(HWND dialog) {
@@ -515,7 +529,10 @@ struct CredentialDialog {
   INT_PTR Command(HWND, WPARAM) { return FALSE; }
   INT_PTR Notify(HWND, const NMHDR*) { return FALSE; }
   INT_PTR Private(HWND, UINT) { return FALSE; }
-  void Forget(HWND) { velto::dialogs::Wipe(&form); }
+  void Forget(HWND dialog) {
+    ScrubSecretControl(dialog, IDC_CRED_PASSWORD);
+    velto::dialogs::Wipe(&form);
+  }
 };
 
 // ---- the smart-card dialog
@@ -669,8 +686,11 @@ INT_PTR SmartCardDialog::Private(HWND dialog, UINT message) {
 }
 
 void SmartCardDialog::Forget(HWND dialog) {
-  std::lock_guard<std::mutex> lock(g_lists_mutex);
-  if (g_sc_dialog == dialog) g_sc_dialog = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_lists_mutex);
+    if (g_sc_dialog == dialog) g_sc_dialog = nullptr;
+  }
+  ScrubSecretControl(dialog, IDC_PIN);
   velto::dialogs::Wipe(&form);
 }
 
