@@ -411,21 +411,27 @@ TEST(ConfigDialogTest, CancelWritesNothing) {
   EXPECT_EQ(password_changed, 1);
 }
 
-TEST(ConfigDialogTest, BadThumbprintKeepsTheDialogOpenWithAMessage) {
+TEST(ConfigDialogTest, RefusedFieldsKeepTheDialogOpenWithMessagesBeside) {
   _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
   const _VELTO_WLAN_PROFILE_V120 before = profile;
-  int result = RunDialog([&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
-                         [](HWND dialog) {
-                           Click(dialog, IDC_VALIDATE_THUMBPRINT);
-                           Type(dialog, IDC_THUMBPRINT, L"01:23:45:zz");
-                           EXPECT_EQ(Text(dialog, IDC_THUMBPRINT_ERR), L"");
-                           Click(dialog, IDOK);
-                           EXPECT_TRUE(IsWindowVisible(dialog));
-                           EXPECT_NE(Text(dialog, IDC_THUMBPRINT_ERR), L"");
-                           EXPECT_EQ(FocusedId(dialog), IDC_THUMBPRINT);
-                           SaveScreenshot(dialog, "config_bad_thumbprint");
-                           Click(dialog, IDCANCEL);
-                         });
+  int result = RunDialog(
+      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
+      [](HWND dialog) {
+        Type(dialog, IDC_DOMAIN, L"ENGINEERING-DIVISION");  // 20 of at most 18
+        Type(dialog, IDC_ROAMING, std::wstring(70, L'a').c_str());
+        Click(dialog, IDC_VALIDATE_THUMBPRINT);
+        Type(dialog, IDC_THUMBPRINT, L"01:23:45:zz");
+        EXPECT_EQ(Text(dialog, IDC_THUMBPRINT_ERR), L"");
+        Click(dialog, IDOK);
+        EXPECT_TRUE(IsWindowVisible(dialog));
+        for (int id : {IDC_DOMAIN_ERR, IDC_ROAMING_ERR, IDC_THUMBPRINT_ERR}) {
+          EXPECT_NE(Text(dialog, id), L"") << id;
+        }
+        EXPECT_EQ(Text(dialog, IDC_USER_ERR), L"");
+        EXPECT_EQ(FocusedId(dialog), IDC_DOMAIN);  // the first refused field
+        SaveScreenshot(dialog, "config_refused");
+        Click(dialog, IDCANCEL);
+      });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
 }
