@@ -326,7 +326,8 @@ std::vector<FieldError> CheckSmartCardForm(const SmartCardForm& form) {
 
 void StoreSmartCardForm(const SmartCardForm& form, _VELTO_WLAN_PROFILE_V120* profile) {
   ToField(profile->user_name, form.identity_template);
-  ToField(profile->pin_text, SmartCardFormNeedsPin(form) ? form.pin : std::string());
+  static const std::string kNoPin;
+  ToField(profile->pin_text, SmartCardFormNeedsPin(form) ? form.pin : kNoPin);  // no copy of the PIN
   bool chosen = form.selected >= 0 && static_cast<size_t>(form.selected) < form.readers.size();
   ToField(profile->reader_name, chosen ? form.readers[form.selected].reader_name : std::string());
 }

@@ -279,7 +279,8 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
       }
       q.set_choice(form, index);
     } else if (!line.empty()) {
-      q.set_text(form, line == "-" ? std::string() : line);
+      static const std::string kCleared;
+      q.set_text(form, line == "-" ? kCleared : line);  // no copy of a secret left behind
     }
     Wipe(&line);
     if (!q.checked) return true;
