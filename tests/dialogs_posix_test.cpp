@@ -134,11 +134,5 @@ TEST_F(RealDialogsTest, CardsReportedWhileTheDialogIsOpenReachIt) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
-TEST_F(RealDialogsTest, NoReaderWithinTheWaitIsACancel) {
-  Answers("[smartcard]\nwait=0.2\n");
-  EXPECT_EQ(Identity(kEapTypeSim, "").status, 1223u);
-  EXPECT_EQ(sim_.Calls().find("swc_scard_get_imsi"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace velto
