@@ -107,14 +107,14 @@ void MissingLibrariesAndEntriesFailCleanlyAndAreRetried() {
   std::string error;
   EXPECT_STREQ(siblings::SiblingBindError(), "");
 
-  // No directory: the bare file name, left to the loader's own search.
-  // An empty one: the file name in it.
+  // No directory: the folder of the image that holds the core (here this
+  // program's). An empty one: the file name in it.
   for (const std::string& directory : {std::string(), folder}) {
     ASSERT_TRUE(test::PointModuleAt(directory, &error)) << error;
     for (const Call& call : kCalls) {
       SCOPED_TRACE(std::string(call.entry) + " with directory '" + directory + "'");
       EXPECT_TRUE(FailsAfterTheOtherLibrary(call));
-      std::string path = directory.empty() ? call.library : directory + "/" + call.library;
+      std::string path = (directory.empty() ? test::BinDir() : directory) + "/" + call.library;
       EXPECT_THAT(siblings::SiblingBindError(), StartsWith(path + ": "));
     }
   }

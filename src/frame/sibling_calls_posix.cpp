@@ -56,6 +56,23 @@ void KeepError(const char* text) {
   std::snprintf(g_error, sizeof g_error, "%s", text != nullptr ? text : "unknown failure");
 }
 
+// The folder of the image that holds this code (veltoeap.so, or a program
+// that links the core), or the empty text. Without a configured directory the
+// sibling libraries are the ones installed beside the module: Linux has no
+// search of the host program's folder, and a RUNPATH would not do, because a
+// sanitizer's dlopen interceptor searches its own library's RUNPATH instead.
+void ModuleFolder(char* buffer, size_t capacity) {
+  buffer[0] = '\0';
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) == 0 || info.dli_fname == nullptr) return;
+  const char* slash = std::strrchr(info.dli_fname, '/');
+  if (slash == nullptr) return;
+  size_t length = static_cast<size_t>(slash - info.dli_fname);
+  if (length == 0 || length >= capacity) return;
+  std::memcpy(buffer, info.dli_fname, length);
+  buffer[length] = '\0';
+}
+
 // Caller holds library.bind_mutex.
 void* OpenLibrary(Library& library) {
   void* handle = library.handle.load(std::memory_order_acquire);
@@ -63,6 +80,7 @@ void* OpenLibrary(Library& library) {
 
   char directory[kMaxPath] = {};
   if (!platform::GetLibraryDirectory(directory, sizeof directory)) directory[0] = '\0';
+  if (directory[0] == '\0') ModuleFolder(directory, sizeof directory);
   char path[kMaxPath + 32];
   int n = directory[0] == '\0'
               ? std::snprintf(path, sizeof path, "%s", library.file_name)

@@ -77,10 +77,20 @@ std::string Narrow(const wchar_t* wide, int length, bool* lossy) {
 }
 
 // A control's text in the ANSI code page. The UTF-16 buffer is wiped.
-std::string ControlText(HWND dialog, int id, bool* lossy) {
+// Invisible direction and format marks: a thumbprint copied from the
+// platform's certificate viewer starts with one, and no code page holds them.
+bool IsFormatMark(wchar_t c) {
+  return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+         c == 0xFEFF;
+}
+
+std::string ControlText(HWND dialog, int id, bool* lossy, bool drop_format_marks = false) {
   HWND control = GetDlgItem(dialog, id);
   std::vector<wchar_t> wide(GetWindowTextLengthW(control) + 1);
   int length = GetWindowTextW(control, wide.data(), static_cast<int>(wide.size()));
+  if (drop_format_marks) {
+    length = static_cast<int>(std::remove_if(wide.data(), wide.data() + length, IsFormatMark) - wide.data());
+  }
   std::string text = Narrow(wide.data(), length, lossy);
   SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
   return text;
@@ -94,7 +104,7 @@ class FieldReader {
 
   std::string Text(int id, Field field) {
     bool lossy = false;
-    std::string text = ControlText(dialog_, id, &lossy);
+    std::string text = ControlText(dialog_, id, &lossy, field == Field::kThumbprint);
     if (lossy) {
       std::wstring message = LoadText(IDS_TEXT_NOT_STORABLE);
       errors_.push_back({field, Narrow(message.data(), static_cast<int>(message.size()), &lossy)});
@@ -452,6 +462,9 @@ void ConfigDialog::Init(HWND dialog) {
   SetControlText(dialog, IDC_DOMAIN, form.domain);
   SetControlText(dialog, IDC_PASSWORD, form.password);
   SetControlText(dialog, IDC_ROAMING, form.roaming_identity);
+  // The module keeps the outer identity only for EAP-TTLS: for the SIM
+  // methods it is shown as configured, not offered for editing.
+  SendDlgItemMessageW(dialog, IDC_ROAMING, EM_SETREADONLY, identity_only ? TRUE : FALSE, 0);
   SetControlText(dialog, IDC_THUMBPRINT, form.thumbprint);
   SetControlText(dialog, IDC_SUBJECT, form.subject);
   int validation = form.validation == ServerValidation::kNone        ? IDC_VALIDATE_NONE
@@ -477,11 +490,11 @@ void ConfigDialog::Init(HWND dialog) {
 // what was loaded.
 ConfigForm ConfigDialog::Read(HWND dialog, FieldReader* reader) const {
   ConfigForm form = this->form;
-  form.roaming_identity = reader->Text(IDC_ROAMING, Field::kRoamingIdentity);
   if (IsSimOrAka(form.method_kind)) {
     form.user_name = reader->Text(IDC_TEMPLATE, Field::kIdentityTemplate);
     return form;
   }
+  form.roaming_identity = reader->Text(IDC_ROAMING, Field::kRoamingIdentity);
   form.source = static_cast<CredentialSource>(
       ChosenValue(dialog, IDC_SOURCE, static_cast<uint32_t>(form.source)));
   form.inner_method = ChosenValue(dialog, IDC_INNER, form.inner_method);

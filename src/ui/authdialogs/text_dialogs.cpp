@@ -130,10 +130,9 @@ Questions<ConfigForm> ConfigQuestions(const ConfigForm& form) {
   using F = ConfigForm;
   Questions<F> q;
   if (form.method_kind == kProfileMethodSim || form.method_kind == kProfileMethodAka) {
+    // The module keeps the outer identity only for EAP-TTLS: not asked here.
     q.push_back(TextQuestion<F>("template", "Identity template ({imsi}, {mcc}, {mnc})",
                                 Field::kIdentityTemplate, &F::user_name));
-    q.push_back(TextQuestion<F>("outer", "Outer identity", Field::kRoamingIdentity,
-                                &F::roaming_identity));
     return q;
   }
   q.push_back(ChoiceQuestion<F>(
