@@ -59,7 +59,7 @@ for preset in "${presets[@]}"; do
 done
 
 # The Wine server of the Windows build lingers for a minute; end it now.
-if [ -d build/windows/wineprefix ]; then
-  WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k >/dev/null 2>&1 || true
-fi
+for prefix in build/windows/wineprefix build/windows/wineprefix-display; do
+  [ -d "$prefix" ] && WINEPREFIX="$PWD/$prefix" wineserver -k >/dev/null 2>&1 || true
+done
 exit "${status}"
