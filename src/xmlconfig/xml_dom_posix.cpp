@@ -627,8 +627,13 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
       // label. Never XML_PARSE_NOENT, DTDLOAD or HUGE.
       int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                     XML_PARSE_IGNORE_ENC;
+      // Text without a byte order mark is read as UTF-8 directly; naming the
+      // encoding would copy it through libxml2's converter first. A text
+      // that starts with the mark names it, so the mark is handled as
+      // before.
+      const char* encoding = source.compare(0, 3, "\xEF\xBB\xBF") == 0 ? "UTF-8" : nullptr;
       parsed = xmlCtxtReadMemory(ctxt, source.data(), static_cast<int>(source.size()), nullptr,
-                                 "UTF-8", options);
+                                 encoding, options);
       if (parsed == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed) {
         state.Fail(0, 0, "The text is not well-formed XML.");
       }
