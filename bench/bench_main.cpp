@@ -2,6 +2,7 @@
 // temporary folder (XDG_DATA_HOME and HOME point there), so no user's key or
 // state is read or touched; the folder is removed at the end.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -24,9 +25,13 @@ int main(int argc, char** argv) {
     velto::test::RemoveTree(temp);
     return 1;
   }
-  velto::bench::RatioReporter reporter;
+  velto::bench::RatioReporter reporter(isatty(STDOUT_FILENO)
+                                           ? benchmark::ConsoleReporter::OO_ColorTabular
+                                           : benchmark::ConsoleReporter::OO_Tabular);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   velto::test::RemoveTree(temp);
-  return 0;
+  // A missed target is a figure, not a failure; a benchmark that could not
+  // run is.
+  return reporter.any_error() ? 1 : 0;
 }

@@ -54,7 +54,10 @@ std::string KeyOf(const benchmark::BenchmarkReporter::Run& run) {
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
   for (const Run& run : runs) {
-    if (run.error_occurred) continue;
+    if (run.error_occurred) {
+      any_error_ = true;
+      continue;
+    }
     bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
     if (run.run_type == Run::RT_Aggregate && !median) continue;
     Figure& figure = figures_[KeyOf(run)];

@@ -13,11 +13,15 @@ namespace velto::bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+
   void ReportRuns(const std::vector<Run>& runs) override;
   void Finalize() override;
 
   // True when every figure the table needs was measured and every target met.
   bool all_targets_met() const { return all_met_; }
+  // True when a benchmark stopped with an error (its set-up failed).
+  bool any_error() const { return any_error_; }
 
  private:
   struct Figure {
@@ -30,6 +34,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   std::map<std::string, Figure> figures_;
   bool all_met_ = true;
+  bool any_error_ = false;
 };
 
 }  // namespace velto::bench

@@ -66,8 +66,9 @@ char* ToUtf8Bounded(const WCHAR* text) {
   if (text[n] != 0) return nullptr;  // longer than 4096 units
   char* out = static_cast<char*>(std::malloc(n + 1));
   if (out == nullptr) return nullptr;
-  int written = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, out,
-                                          static_cast<int>(n + 1));
+  // The length is known: the terminator at text[n] is converted with the rest.
+  const int units = static_cast<int>(n + 1);
+  int written = platform::WideToMultiByte(platform::CodePage::kUtf8, text, units, out, units);
   if (written != static_cast<int>(n + 1)) {
     std::free(out);
     return nullptr;
