@@ -704,7 +704,7 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
   return NoThrow(false, [&] {
     // Room to keep the current content for nodes still held, before
     // anything changes.
-    document->retired.reserve(document->retired.size() + 1);
+    if (document->doc != nullptr) document->retired.reserve(document->retired.size() + 1);
     ParseState state;
     std::string source;
     if (!ToUtf8(text, &source)) {
