@@ -65,6 +65,8 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
     figure.cpu_ns = run.GetAdjustedCPUTime() * 1e9 / benchmark::GetTimeUnitMultiplier(run.time_unit);
     auto rate = run.counters.find("items_per_second");
     figure.items_per_second = rate != run.counters.end() ? rate->second.value : 0;
+    auto ratio = run.counters.find("ratio");
+    figure.paired_ratio = ratio != run.counters.end() ? ratio->second.value : 0;
     figure.from_median = median;
   }
   ConsoleReporter::ReportRuns(runs);
@@ -76,27 +78,33 @@ const RatioReporter::Figure* RatioReporter::Find(const std::string& name) const 
 }
 
 void RatioReporter::PrintTable() {
-  std::printf("\n%-8s %-30s %12s %12s %8s %8s  %s\n", "what", "module / baseline", "module us",
-              "baseline us", "ratio", "target", "met");
+  // "ratio" divides the two medians; "paired" (XML roads) is the median
+  // ratio of batches run in turns, which load from elsewhere disturbs least,
+  // and is the one held against the target where it was measured.
+  std::printf("\n%-8s %-22s %11s %11s %7s %7s %8s  %s\n", "what", "module / baseline",
+              "module us", "base us", "ratio", "paired", "target", "met");
   for (const Pair& pair : Pairs()) {
+    const std::string label = pair.module.substr(pair.module.find('/') + 1);
     const Figure* module = Find(pair.module);
     const Figure* baseline = Find(pair.baseline);
     if (module == nullptr || baseline == nullptr) {
       if (module != nullptr || baseline != nullptr) {
-        std::printf("%-8s %-30s not measured in this run\n", pair.label,
-                    pair.module.substr(pair.module.find('/') + 1).c_str());
+        std::printf("%-8s %-22s not measured in this run\n", pair.label, label.c_str());
       }
       if (pair.target != 0) all_met_ = false;
       continue;
     }
-    double ratio = module->cpu_ns / baseline->cpu_ns;
-    bool met = pair.target == 0 || ratio <= pair.target;
+    const double ratio = module->cpu_ns / baseline->cpu_ns;
+    const Figure* paired = Find("pair/" + label);
+    const double judged = paired != nullptr ? paired->paired_ratio : ratio;
+    const bool met = pair.target == 0 || judged <= pair.target;
     all_met_ = all_met_ && met;
     char target[16] = "-";
     if (pair.target != 0) std::snprintf(target, sizeof target, "<= %.1f", pair.target);
-    std::printf("%-8s %-30s %12.3f %12.3f %8.2f %8s  %s\n", pair.label,
-                pair.module.substr(pair.module.find('/') + 1).c_str(), module->cpu_ns / 1e3,
-                baseline->cpu_ns / 1e3, ratio, target,
+    char paired_text[16] = "-";
+    if (paired != nullptr) std::snprintf(paired_text, sizeof paired_text, "%.2f", judged);
+    std::printf("%-8s %-22s %11.3f %11.3f %7.2f %7s %8s  %s\n", pair.label, label.c_str(),
+                module->cpu_ns / 1e3, baseline->cpu_ns / 1e3, ratio, paired_text, target,
                 pair.target == 0 ? "" : (met ? "yes" : "NO"));
   }
 

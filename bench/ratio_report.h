@@ -27,6 +27,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   struct Figure {
     double cpu_ns = 0;
     double items_per_second = 0;
+    double paired_ratio = 0;  // the "ratio" counter of a paired benchmark
     bool from_median = false;
   };
   const Figure* Find(const std::string& name) const;
