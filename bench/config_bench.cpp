@@ -9,18 +9,16 @@
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
+#include "paired.h"
 #include "support/xml_test_util.h"
 
 namespace velto::bench {
@@ -153,33 +151,13 @@ void BM_Road(benchmark::State& state, Road road, const std::string& name) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-// The module's road and its baseline in turns, a batch of each per iteration
-// (which goes first alternates), each batch timed on the wall clock: load from
-// elsewhere falls on both alike. The counter "ratio" is the median of the
-// batches' ratios; time per iteration means nothing here.
+// The road and its baseline in turns (paired.h).
 void BM_Paired(benchmark::State& state, Road module, Road baseline, const std::string& name) {
   const Profile& profile = GetProfile(name);
   if (!profile.error.empty()) return state.SkipWithError(profile.error.c_str());
-  constexpr int kBatch = 16;
-  using Clock = std::chrono::steady_clock;
-  std::vector<double> ratios;
-  bool module_first = false;
-  for (auto _ : state) {
-    double took[2] = {};
-    for (int turn = 0; turn < 2; ++turn) {
-      const bool is_module = (turn == 0) == module_first;
-      const Road road = is_module ? module : baseline;
-      const auto start = Clock::now();
-      for (int k = 0; k < kBatch; ++k) {
-        if (!RunOnce(road, profile)) return state.SkipWithError("the call failed");
-      }
-      took[is_module ? 0 : 1] = std::chrono::duration<double>(Clock::now() - start).count();
-    }
-    ratios.push_back(took[0] / took[1]);
-    module_first = !module_first;
-  }
-  std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
-  state.counters["ratio"] = ratios[ratios.size() / 2];
+  PairedRatio(
+      state, 16, [&] { return RunOnce(module, profile); },
+      [&] { return RunOnce(baseline, profile); });
 }
 
 const bool kRegistered = [] {
