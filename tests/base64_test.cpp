@@ -17,6 +17,8 @@ namespace {
 
 using namespace std::string_literals;
 constexpr std::nullopt_t kRefused = std::nullopt;
+constexpr char kAlphabetAndPad[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
 
 // Byte arrays are held in strings, whose literals read better.
 const uint8_t* U8(std::string_view bytes) { return reinterpret_cast<const uint8_t*>(bytes.data()); }
@@ -214,6 +216,77 @@ TEST(Base64FlatTest, DecodeCountsPastTheCapacityWithoutWriting) {
   uint8_t bytes[8];
   EXPECT_FALSE(Base64DecodeFlat(nullptr, 4, bytes, &capacity));
   EXPECT_FALSE(Base64DecodeFlat("YWJj", 4, bytes, nullptr));
+}
+
+// The decoders take runs of whole groups in one step and anything else one
+// character at a time. Texts that mix both, at every place, must decode as
+// the character-by-character rules (written out here) say.
+int SymbolOf(char c) {
+  const char* at = c != '\0' ? std::strchr(kAlphabetAndPad, c) : nullptr;
+  return at != nullptr && *at != '=' ? static_cast<int>(at - kAlphabetAndPad) : -1;
+}
+
+std::optional<std::string> ReferenceWrapped(std::string_view text) {
+  std::string group, out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (SymbolOf(text[i]) < 0 && text[i] != '=') continue;
+    group += text[i];
+    if (group.size() < 4) continue;
+    uint32_t bits = 0;
+    for (char g : group) bits = bits << 6 | static_cast<uint32_t>(g == '=' ? 0 : SymbolOf(g));
+    out += {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8), static_cast<char>(bits)};
+    if (text.find_first_of(kAlphabetAndPad, i + 1) == std::string_view::npos) {
+      out.resize(out.size() - (group[2] == '=' ? 2 : group[3] == '=' ? 1 : 0));
+    }
+    group.clear();
+  }
+  if (!group.empty()) return kRefused;
+  return out;
+}
+
+// The bytes written within `room` and the full count.
+std::pair<std::string, int32_t> ReferenceFlat(std::string_view text, int32_t room) {
+  std::string out;
+  int32_t count = 0;
+  size_t pos = 0;
+  while (pos < text.size() && text[pos] != '\0') {
+    uint32_t bits = 0;
+    int symbols = 0;
+    for (; symbols < 4 && pos < text.size(); ++pos) {
+      if (SymbolOf(text[pos]) < 0) continue;
+      bits = bits << 6 | static_cast<uint32_t>(SymbolOf(text[pos]));
+      ++symbols;
+    }
+    const int n = symbols * 6 / 8;
+    bits <<= 6 * (4 - symbols);
+    if (count == static_cast<int32_t>(out.size()) && count + n <= room) {
+      for (int k = 0; k < n; ++k) out += static_cast<char>(bits >> (16 - 8 * k));
+    }
+    count += n;
+  }
+  return {out, count};
+}
+
+TEST(Base64Test, DecodersAgreeWithTheRulesWhateverStandsBetweenGroups) {
+  std::mt19937 gen(7);
+  const char kJunk[] = {'\n', '\r', ' ', '=', '*', '-', '\0', '\xC3'};
+  for (int round = 0; round < 600; ++round) {
+    SCOPED_TRACE(round);
+    std::string text = EncodeFlat(RandomBytes(gen() % 120, static_cast<uint32_t>(round)));
+    for (unsigned n = gen() % 6; n > 0 && !text.empty(); --n) {
+      text.insert(gen() % (text.size() + 1), 1, kJunk[gen() % sizeof kJunk]);
+    }
+    EXPECT_EQ(DecodeWrapped(text), ReferenceWrapped(text));
+    const int32_t room = static_cast<int32_t>(gen() % (text.size() + 2));
+    std::string dst(text.size() + 8, '#');
+    int32_t capacity = room;
+    const bool ok = Base64DecodeFlat(text.data(), static_cast<int32_t>(text.size()),
+                                     reinterpret_cast<uint8_t*>(dst.data()), &capacity);
+    const auto [written, count] = ReferenceFlat(text, room);
+    EXPECT_EQ(ok, count <= room);
+    EXPECT_EQ(capacity, count);
+    EXPECT_EQ(dst, written + std::string(dst.size() - written.size(), '#'));
+  }
 }
 
 TEST(Base64FlatTextTest, DecodeRestoresLineBreaksAndReadsAtMost4096Characters) {

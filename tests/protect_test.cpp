@@ -2,15 +2,20 @@
 // with the identity entropy) and the stored form (wrapped Base64, no entropy).
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "frame/memory.h"
+#include "frame/user_name.h"
 #include "protect/base64.h"
 #include "protect/custom_protect.h"
 #include "protect/data_protection.h"
 #include "protect/profile_protect.h"
+#include "trace/trace.h"
 
 namespace velto {
 namespace {
@@ -148,6 +153,42 @@ TEST(Protect, PlatformRefusalGivesNull) {
   EXPECT_EQ(EncryptProfileIdentityData("abc"), nullptr);
   EXPECT_EQ(OpenCustom(custom), "<null>");
   EXPECT_EQ(OpenProfile(profile), "<null>");
+}
+
+// The stored-form seal names the user only in its trace line: the password
+// database is read while an observer watches the sink, and never otherwise.
+int g_name_lookups = 0;
+std::string g_traced_user;
+
+bool CountedUserName(char* buffer, uint32_t* size) {
+  ++g_name_lookups;
+  std::snprintf(buffer, *size, "%s", "alice");
+  *size = 6;
+  return true;
+}
+
+void WatchUserLine(uint32_t, const char* format, va_list args) {
+  if (std::strstr(format, "CryptProtectCustom username") == nullptr) return;
+  char line[256];
+  std::vsnprintf(line, sizeof line, format, args);
+  g_traced_user = line;
+}
+
+TEST(CustomProtect, LooksUpTheUserNameOnlyForAWatchedTrace) {
+  const platform::UserNameApi counted = {CountedUserName};
+  ScopedSeamOverride<platform::UserNameApi> names(platform::g_user_name, &counted);
+  for (bool watched : {false, true}) {
+    SCOPED_TRACE(watched);
+    g_name_lookups = 0;
+    g_traced_user.clear();
+    SetTraceObserverForTesting(watched ? WatchUserLine : nullptr);
+    const std::string sealed = Take(CryptProtectCustom("secret"));
+    SetTraceObserverForTesting(nullptr);
+    EXPECT_EQ(OpenCustom(sealed), "secret");
+    EXPECT_EQ(g_name_lookups, watched ? 1 : 0);
+    EXPECT_EQ(g_traced_user, watched ? ">> CryptProtectCustom : CryptProtectCustom username: alice"
+                                     : "");
+  }
 }
 
 }  // namespace

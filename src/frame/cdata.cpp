@@ -12,7 +12,7 @@ void CopyTextField(char* field, size_t size, const char* text) {
   if (field == nullptr || size == 0) return;
   size_t n = 0;
   if (text != nullptr) {
-    while (n + 1 < size && text[n] != '\0') ++n;
+    n = strnlen(text, size - 1);
     std::memcpy(field, text, n);
   }
   field[n] = '\0';

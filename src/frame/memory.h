@@ -9,11 +9,14 @@
 
 namespace velto {
 
-// Overwrites `size` bytes with zeros in a way the optimiser may not drop.
+// Overwrites `size` bytes with zeros in a way the optimiser may not drop: the
+// empty asm statement claims to read the zeroed memory, so the memset before
+// it must happen (a byte-by-byte volatile loop did the same, many times
+// slower).
 inline void SecureWipe(void* data, size_t size) {
   if (data == nullptr) return;
-  volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
-  while (size-- != 0) *p++ = 0;
+  std::memset(data, 0, size);
+  __asm__ __volatile__("" : : "r"(data) : "memory");
 }
 
 // Wipes a NUL-terminated text over its length and frees it. Null is allowed.

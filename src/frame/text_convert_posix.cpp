@@ -28,6 +28,21 @@ class Sink {
     ++count_;
   }
 
+  // Puts `n` units at once, with the same outcome as n calls of Put.
+  template <typename From>
+  void PutRun(const From* units, size_t n) {
+    if (cap_ == 0) {
+      count_ += static_cast<int64_t>(n);
+      return;
+    }
+    int64_t room = cap_ - count_;
+    size_t take = static_cast<int64_t>(n) > room ? static_cast<size_t>(room) : n;
+    Unit* out = dst_ + count_;
+    for (size_t i = 0; i < take; ++i) out[i] = static_cast<Unit>(units[i]);
+    count_ += static_cast<int64_t>(take);
+    if (take < n) overflow_ = true;
+  }
+
   // The count for the caller, or 0 on overflow or a result no int can hold.
   int Result() const { return overflow_ || count_ > INT_MAX ? 0 : static_cast<int>(count_); }
   bool Full() const { return overflow_ || count_ > INT_MAX; }
@@ -100,6 +115,14 @@ int MultiByteToWide(CodePage, const char* src, int src_len, WCHAR* dst, int dst_
   Sink<WCHAR> out(dst, dst_cap);
   size_t pos = 0;
   while (pos < len && !out.Full()) {
+    // Runs of ASCII, nearly all of every text, convert unit for unit.
+    size_t run = pos;
+    while (run < len && s[run] < 0x80) ++run;
+    if (run != pos) {
+      out.PutRun(s + pos, run - pos);
+      pos = run;
+      continue;
+    }
     char32_t cp = DecodeUtf8(s, len, &pos);
     if (cp >= 0x10000) {
       cp -= 0x10000;
@@ -124,6 +147,13 @@ int WideToMultiByte(CodePage, const WCHAR* src, int src_len, char* dst, int dst_
 
   Sink<char> out(dst, dst_cap);
   for (size_t i = 0; i < len && !out.Full(); ++i) {
+    size_t run = i;
+    while (run < len && src[run] < 0x80) ++run;
+    if (run != i) {
+      out.PutRun(src + i, run - i);
+      i = run - 1;
+      continue;
+    }
     char32_t cp = src[i];
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < len && src[i + 1] >= 0xDC00 &&
         src[i + 1] <= 0xDFFF) {

@@ -21,9 +21,14 @@ char* CryptProtectCustom(const char* text) {
   if (text == nullptr || text[0] == '\0') return nullptr;
 
   // The user name only goes to the trace; it takes no part in the protection.
+  // The sink keeps no line, so the name is looked up only while something
+  // watches it: the look-up reads the password database, which costs more
+  // than the seal itself.
   char user[100] = {};
-  uint32_t user_size = sizeof user;
-  if (!platform::CurrentUserName(user, &user_size)) user[0] = '\0';
+  if (TraceWatched()) {
+    uint32_t user_size = sizeof user;
+    if (!platform::CurrentUserName(user, &user_size)) user[0] = '\0';
+  }
   Trace(">> %s : CryptProtectCustom username: %s", __func__, user);
 
   size_t length = strnlen(text, kMaxTextScan);

@@ -51,6 +51,8 @@ void SetTraceObserverForTesting(TraceObserver observer) {
   g_observer.store(reinterpret_cast<uintptr_t>(observer), std::memory_order_release);
 }
 
+bool TraceWatched() { return g_observer.load(std::memory_order_acquire) != 0; }
+
 bool TraceSwitchFromValue(const char* value) {
   if (value == nullptr || value[0] == '\0') return true;
   return std::strcmp(value, "0") != 0;

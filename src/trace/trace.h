@@ -64,6 +64,10 @@ class CScopedFernoFuncTrace {
 using TraceObserver = void (*)(uint32_t code, const char* format, va_list args);
 void SetTraceObserverForTesting(TraceObserver observer);
 
+// Whether anything watches the sink (an observer is set). Trace points whose
+// arguments cost a platform call to gather may skip it when nothing does.
+bool TraceWatched();
+
 }  // namespace velto
 
 // One TraceSettings record for the source unit that writes this macro.

@@ -18,8 +18,10 @@ namespace velto::xml {
 namespace {
 
 constexpr size_t kTextBufferSize = 32768;
-constexpr size_t kWideBufferBytes = 65536;
 constexpr int kWideUnitsAllowed = 16384;
+// The conversion may fill no more than this, so no more is allocated (and
+// zeroed) for it.
+constexpr size_t kWideBufferBytes = sizeof(WCHAR) * kWideUnitsAllowed;
 
 // Formats templates one after the other into a fixed buffer; each is cut at
 // the room left, and the position moves by what was really written.
@@ -165,13 +167,19 @@ DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const B
     }
   } guard{dom, document};
 
-  // The text carries the sealed password: wiped with the buffers.
+  // The text carries the sealed password: wiped with the buffers. Both start
+  // zeroed and are written from the front, so wiping the part written
+  // (`used` bytes) leaves them all zero; the rest is never touched.
   struct Buffer {
     void* p;
     size_t size;
-    ~Buffer() { WipeAndFree(p, size); }
-  } text{std::calloc(kTextBufferSize, 1), kTextBufferSize},
-      wide{std::calloc(kWideBufferBytes, 1), kWideBufferBytes};
+    size_t used;
+    ~Buffer() {
+      SecureWipe(p, used < size ? used : size);
+      std::free(p);
+    }
+  } text{std::calloc(kTextBufferSize, 1), kTextBufferSize, 0},
+      wide{std::calloc(kWideBufferBytes, 1), kWideBufferBytes, 0};
   if (text.p == nullptr || wide.p == nullptr) return kErrorNotEnoughMemory;
 
   char* out = static_cast<char*>(text.p);
@@ -180,20 +188,23 @@ DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const B
   switch (record->eap_type) {
     case kEapTypeTtls:
       OpenStoredPassword(record);
-      build_eap_ttls_xml(record, out + position, kTextBufferSize - position);
+      position += build_eap_ttls_xml(record, out + position, kTextBufferSize - position);
       break;
     case kEapTypeSim:
     case kEapTypeAka:
-      build_eap_sim_aka_xml(record, out + position, kTextBufferSize - position);
+      position += build_eap_sim_aka_xml(record, out + position, kTextBufferSize - position);
       break;
     default:
       return kErrorInvalidParameter;
   }
+  text.used = position + 1;  // and the terminator
 
   WCHAR* units = static_cast<WCHAR*>(wide.p);
-  if (platform::MultiByteToWide(platform::CodePage::kAnsi, out, -1, units, kWideUnitsAllowed) == 0) {
-    return kErrorNotEnoughMemory;
-  }
+  int converted =
+      platform::MultiByteToWide(platform::CodePage::kAnsi, out, -1, units, kWideUnitsAllowed);
+  // A failed conversion may have written part of the text.
+  wide.used = converted > 0 ? sizeof(WCHAR) * static_cast<size_t>(converted) : wide.size;
+  if (converted == 0) return kErrorNotEnoughMemory;
   if (!dom.load_xml(document, units, nullptr)) return kErrorInvalidParameter;
 
   *ppConfigDoc = document;

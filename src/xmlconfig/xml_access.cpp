@@ -25,6 +25,31 @@ WText Widen(const char* text) {
   return wide;
 }
 
+// A literal widened for one DOM call. Names are short: a buffer on the stack
+// takes them, and only a longer one goes to the heap.
+class WideLiteral {
+ public:
+  explicit WideLiteral(const char* text) {
+    if (platform::MultiByteToWide(platform::CodePage::kAnsi, text, -1, small_, kSmallUnits) > 0) {
+      units_ = small_;
+    } else {
+      heap_ = Widen(text);
+      units_ = heap_.get();
+    }
+  }
+  WideLiteral(const WideLiteral&) = delete;
+  WideLiteral& operator=(const WideLiteral&) = delete;
+
+  const WCHAR* get() const { return units_; }
+  explicit operator bool() const { return units_ != nullptr; }
+
+ private:
+  static constexpr int kSmallUnits = 64;
+  WCHAR small_[kSmallUnits];
+  WText heap_;
+  const WCHAR* units_ = nullptr;
+};
+
 bool SameUnits(const WCHAR* a, const WCHAR* b) {
   while (*a != 0 && *a == *b) {
     ++a;
@@ -41,8 +66,9 @@ char* ToUtf8Bounded(const WCHAR* text) {
   if (text[n] != 0) return nullptr;  // longer than 4096 units
   char* out = static_cast<char*>(std::malloc(n + 1));
   if (out == nullptr) return nullptr;
-  int written = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, out,
-                                          static_cast<int>(n + 1));
+  // The length is known: the terminator at text[n] is converted with the rest.
+  const int units = static_cast<int>(n + 1);
+  int written = platform::WideToMultiByte(platform::CodePage::kUtf8, text, units, out, units);
   if (written != static_cast<int>(n + 1)) {
     std::free(out);
     return nullptr;
@@ -58,7 +84,7 @@ void NodeReleaser::operator()(DomNode* node) const {
 
 NodeRef find_child_node(DomNode* parent, const char* name) {
   if (parent == nullptr || name == nullptr) return nullptr;
-  WText wanted = Widen(name);
+  WideLiteral wanted(name);
   if (!wanted) return nullptr;
   const DomApi& dom = *g_dom;
   long count = 0;
@@ -82,7 +108,7 @@ char* node_text_utf8(DomNode* node) {
 
 char* get_encrypted_attribute(DomNode* node) {
   if (node == nullptr) return nullptr;
-  WText name = Widen("encrypted");
+  WideLiteral name("encrypted");
   if (!name) return nullptr;
   WCHAR* raw = nullptr;
   if (!g_dom->get_attribute(node, name.get(), &raw)) return nullptr;
@@ -93,8 +119,8 @@ char* get_encrypted_attribute(DomNode* node) {
 
 void set_encrypted_attribute(DomNode* node) {
   if (node == nullptr) return;
-  WText name = Widen("encrypted");
-  WText value = Widen("true");
+  WideLiteral name("encrypted");
+  WideLiteral value("true");
   if (name && value) g_dom->set_attribute(node, name.get(), value.get());
 }
 

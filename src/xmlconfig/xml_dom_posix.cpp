@@ -22,10 +22,13 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,16 +74,88 @@ bool IsBlank(const xmlChar* text) {
 
 bool IsHidden(const xmlNode* node) { return node->_private == &kHiddenMark; }
 
-// Whether xml:space="preserve" is in force for the content of `parent`.
+// The value of the element's own xml:space attribute (the first one), or
+// null; *owned is set when the value had to be copied out.
+const xmlChar* OwnSpaceValue(const xmlNode* element, xmlChar** owned) {
+  for (xmlAttrPtr attr = element->properties; attr != nullptr; attr = attr->next) {
+    if (attr->ns == nullptr || !xmlStrEqual(attr->name, AsXmlChars("space")) ||
+        !xmlStrEqual(attr->ns->href, XML_XML_NAMESPACE)) {
+      continue;
+    }
+    xmlNodePtr value = attr->children;
+    if (value != nullptr && value->next == nullptr && value->type == XML_TEXT_NODE) {
+      return value->content;
+    }
+    *owned = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
+    return *owned;
+  }
+  return nullptr;
+}
+
+// Whether xml:space="preserve" is in force for the content of `parent`: the
+// nearest xml:space that says "preserve" or "default" decides, as
+// xmlNodeGetSpacePreserve reads it, without copying any value that can be
+// read in place (most elements have no attribute at all).
 bool PreservesSpace(const xmlNode* parent) {
-  return parent != nullptr && parent->type == XML_ELEMENT_NODE &&
-         xmlNodeGetSpacePreserve(parent) == 1;
+  if (parent == nullptr || parent->type != XML_ELEMENT_NODE) return false;
+  for (const xmlNode* node = parent; node != nullptr; node = node->parent) {
+    if (node->type != XML_ELEMENT_NODE || node->properties == nullptr) continue;
+    xmlChar* owned = nullptr;
+    const xmlChar* value = OwnSpaceValue(node, &owned);
+    int says = value == nullptr                                     ? -1
+               : xmlStrEqual(value, AsXmlChars("preserve")) ? 1
+               : xmlStrEqual(value, AsXmlChars("default"))  ? 0
+                                                                    : -1;
+    xmlFree(owned);
+    if (says != -1) return says == 1;
+  }
+  return false;
 }
 
 // ------------------------------------------------------------ text transfer
 
 // UTF-16 in, UTF-8 out. False when the text cannot be converted.
 bool ToUtf8(const WCHAR* text, std::string* out) {
+  // ASCII, as nearly every text here is, is copied unit for unit.
+  size_t n = 0;
+  WCHAR seen = 0;
+  for (;; n += 4) {  // four units a turn, each still tested for the terminator
+    if (text[n] == 0) break;
+    seen |= text[n];
+    if (text[n + 1] == 0) {
+      n += 1;
+      break;
+    }
+    seen |= text[n + 1];
+    if (text[n + 2] == 0) {
+      n += 2;
+      break;
+    }
+    seen |= text[n + 2];
+    if (text[n + 3] == 0) {
+      n += 3;
+      break;
+    }
+    seen |= text[n + 3];
+  }
+  if (seen < 0x80) {
+    out->resize(n);
+    char* to = out->data();
+    size_t i = 0;
+    // Four units a step: the low byte of each 16-bit lane, packed (the lanes
+    // are in memory order on this little-endian target).
+    static_assert(std::endian::native == std::endian::little);
+    for (; i + 4 <= n; i += 4) {
+      uint64_t lanes;
+      std::memcpy(&lanes, text + i, sizeof lanes);
+      lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFFull;
+      lanes = (lanes | lanes >> 16) & 0xFFFFFFFFull;
+      const auto packed = static_cast<uint32_t>(lanes);
+      std::memcpy(to + i, &packed, sizeof packed);
+    }
+    for (; i < n; ++i) to[i] = static_cast<char>(text[i]);
+    return true;
+  }
   int size = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, nullptr, 0);
   if (size <= 0) return false;
   out->assign(static_cast<size_t>(size), '\0');
@@ -94,6 +169,22 @@ bool ToUtf8(const WCHAR* text, std::string* out) {
 // A malloc'd UTF-16 copy of UTF-8 text, or null.
 WCHAR* ToWide(std::string_view text) {
   if (text.size() >= static_cast<size_t>(INT32_MAX)) return nullptr;
+  // ASCII: one unit per byte. Eight bytes a step where the text has them.
+  uint64_t seen = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t bytes;
+    std::memcpy(&bytes, text.data() + i, sizeof bytes);
+    seen |= bytes;
+  }
+  for (; i < text.size(); ++i) seen |= static_cast<unsigned char>(text[i]);
+  if ((seen & 0x8080808080808080ull) == 0) {
+    auto* out = static_cast<WCHAR*>(std::malloc((text.size() + 1) * sizeof(WCHAR)));
+    if (out == nullptr) return nullptr;
+    for (i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+    out[text.size()] = 0;
+    return out;
+  }
   int units = 0;
   if (!text.empty()) {
     units = platform::MultiByteToWide(platform::CodePage::kUtf8, text.data(),
@@ -371,7 +462,7 @@ void CollectText(xmlNodePtr node, std::vector<TextPiece>* pieces) {
 }
 
 // Trims white space off both ends for as long as it comes from text nodes.
-std::string JoinText(std::vector<TextPiece>& pieces) {
+void TrimPieces(std::span<TextPiece> pieces) {
   for (auto it = pieces.begin(); it != pieces.end() && it->trimmable; ++it) {
     while (!it->text.empty() && IsXmlSpace(it->text.front())) it->text.remove_prefix(1);
     if (!it->text.empty()) break;
@@ -380,6 +471,16 @@ std::string JoinText(std::vector<TextPiece>& pieces) {
     while (!it->text.empty() && IsXmlSpace(it->text.back())) it->text.remove_suffix(1);
     if (!it->text.empty()) break;
   }
+}
+
+// The text of a single piece, trimmed as above.
+std::string_view TrimmedText(std::span<TextPiece> one) {
+  TrimPieces(one);
+  return one.front().text;
+}
+
+std::string JoinText(std::vector<TextPiece>& pieces) {
+  TrimPieces(pieces);
   std::string result;
   for (const TextPiece& piece : pieces) result += piece.text;
   return result;
@@ -416,7 +517,8 @@ WCHAR* NodeName(DomNode* node) {
     xmlNodePtr n = AsXml(node);
     switch (n->type) {
       case XML_ELEMENT_NODE:
-        return ToWide(QualifiedName(n->ns ? n->ns->prefix : nullptr, n->name));
+        if (n->ns == nullptr || n->ns->prefix == nullptr) return ToWide(n->name);
+        return ToWide(QualifiedName(n->ns->prefix, n->name));
       case XML_TEXT_NODE: return ToWide("#text");
       case XML_CDATA_SECTION_NODE: return ToWide("#cdata-section");
       case XML_COMMENT_NODE: return ToWide("#comment");
@@ -449,6 +551,14 @@ WCHAR* NodeText(DomNode* node) {
       case XML_ELEMENT_NODE:
       case XML_DOCUMENT_NODE:
       case XML_ENTITY_REF_NODE: {
+        xmlNodePtr only = n->children;
+        if (only != nullptr && only->next == nullptr && only->type == XML_TEXT_NODE &&
+            only->content != nullptr) {
+          // One text child, as an element with a value has: no list needed.
+          TextPiece piece{AsChars(only->content), !PreservesSpace(n)};
+          std::span<TextPiece> one(&piece, 1);
+          return ToWide(TrimmedText(one));
+        }
         std::vector<TextPiece> pieces;
         CollectText(n, &pieces);
         return ToWide(JoinText(pieces));
@@ -504,10 +614,22 @@ bool SetNodeText(DomNode* node, const WCHAR* text) {
   });
 }
 
+// Whether prefix:name (or name alone without a prefix) spells `wanted`.
+bool IsQualifiedName(const xmlChar* prefix, const xmlChar* name, std::string_view wanted) {
+  if (prefix != nullptr) {
+    std::string_view p = AsChars(prefix);
+    if (wanted.size() <= p.size() || wanted.substr(0, p.size()) != p || wanted[p.size()] != ':') {
+      return false;
+    }
+    wanted.remove_prefix(p.size() + 1);
+  }
+  return wanted == AsChars(name);
+}
+
 // The attribute of `element` whose qualified name is `name`, or null.
 xmlAttrPtr FindAttribute(xmlNodePtr element, std::string_view name) {
   for (xmlAttrPtr attr = element->properties; attr != nullptr; attr = attr->next) {
-    if (QualifiedName(attr->ns ? attr->ns->prefix : nullptr, attr->name) == name) return attr;
+    if (IsQualifiedName(attr->ns ? attr->ns->prefix : nullptr, attr->name, name)) return attr;
   }
   return nullptr;
 }
@@ -607,7 +729,7 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
   return NoThrow(false, [&] {
     // Room to keep the current content for nodes still held, before
     // anything changes.
-    document->retired.reserve(document->retired.size() + 1);
+    if (document->doc != nullptr) document->retired.reserve(document->retired.size() + 1);
     ParseState state;
     std::string source;
     if (!ToUtf8(text, &source)) {
@@ -627,8 +749,13 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
       // label. Never XML_PARSE_NOENT, DTDLOAD or HUGE.
       int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                     XML_PARSE_IGNORE_ENC;
+      // Text without a byte order mark is read as UTF-8 directly; naming the
+      // encoding would copy it through libxml2's converter first. A text
+      // that starts with the mark names it, so the mark is handled as
+      // before.
+      const char* encoding = source.compare(0, 3, "\xEF\xBB\xBF") == 0 ? "UTF-8" : nullptr;
       parsed = xmlCtxtReadMemory(ctxt, source.data(), static_cast<int>(source.size()), nullptr,
-                                 "UTF-8", options);
+                                 encoding, options);
       if (parsed == nullptr || !ctxt->wellFormed || !ctxt->nsWellFormed) {
         state.Fail(0, 0, "The text is not well-formed XML.");
       }
