@@ -379,6 +379,35 @@ TEST_F(SimcoreTest, CardWatchTimeWithOneSim) {
   Figure("EapPeerQueryCredentialInputFields, one USIM", text);
 }
 
+// eapcfg sim, run as a separate program against the same private pcscd.
+TEST_F(SimcoreTest, EapcfgSimListsReadersAndReadsTheImsi) {
+  Insert(0, Card(Kind::kUsim, true, "001010123456789"));
+  Insert(1, Card(Kind::kGsmSim, false, "310410000000042"));
+  auto run = [](const std::string& input, const std::string& arguments, int* rc) {
+    std::string command = "printf '" + input + "' | " + test::ProductDir() + "/eapcfg sim " +
+                          arguments + " 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[256];
+    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    *rc = pipe != nullptr ? pclose(pipe) : -1;
+    return output;
+  };
+  int rc = 0;
+  std::string out = run("", "--reader 'Virtual PCD 00 00' --pin-stdin", &rc);
+  EXPECT_NE(rc, 0);
+  EXPECT_NE(out.find("\"Virtual PCD 00 00\": USIM, ICCID 8900100000000000017, PIN enabled"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("\"Virtual PCD 00 01\": GSM SIM, ICCID 8900100000000000017, PIN disabled"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("not read (-7): PIN wrong or missing"), std::string::npos) << out;
+  out = run("1234\\n", "--reader 'Virtual PCD 00 00' --pin-stdin", &rc);
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("IMSI in \"Virtual PCD 00 00\": 001010123456789"), std::string::npos) << out;
+  out = run("", "", &rc);  // the first SIM found, and no PIN
+  EXPECT_NE(out.find("IMSI in \"Virtual PCD 00 00\" not read (-7)"), std::string::npos) << out;
+}
+
 // No pcscd behind the private socket: the smart-card service is not running.
 TEST(SimcoreWithoutService, LibraryAndModuleGiveUpCleanly) {
   test::SetEnvVar("PCSCLITE_CSOCK_NAME", PrivatePcscd::SocketPath().c_str());

@@ -6,6 +6,7 @@
 //   eapcfg exports
 //   eapcfg fields RECORD [--type ...]
 //   eapcfg userblob RECORD [--type ...] [--field LABEL=VALUE ...] [--stdin]
+//   eapcfg sim [--reader NAME] [--pin PIN | --pin-stdin]   (eapcfg_sim.cpp)
 //
 // The module is loaded by file name and its entries are looked up by name;
 // --module names another file.
@@ -25,6 +26,7 @@
 #include "frame/memory.h"
 #include "frame/text_convert.h"
 #include "ui/udata.h"
+#include "eapcfg_sim.h"
 #include "module_loader.h"
 #include "record_text.h"
 #include "xmlconfig/config_schema.h"
@@ -461,10 +463,13 @@ int main(int argc, char** argv) {
   userblob->add_option("--field", field_values, "LABEL=VALUE, e.g. Username=alice (repeatable)");
   userblob->add_flag("--stdin", from_stdin, "read LABEL=VALUE lines from standard input");
 
+  velto::tools::SimCommand sim(app);
+
   CLI11_PARSE(app, argc, argv);
 
   try {
     if (show->parsed()) return Show(record_path);
+    if (sim.parsed()) return sim.Run();
     velto::tools::InitHostThread();
     Module module(module_name);
     if (import->parsed()) return Import(module, profile, output, type_name);
