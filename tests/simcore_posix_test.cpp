@@ -60,10 +60,17 @@ struct Events {
   std::vector<Seen> seen;
   std::atomic<bool> closed{false};
   std::atomic<int> after_close{0};
+  // When set, the callback tries to stop its own watch.
+  std::atomic<const test::SimcoreEntries*> stop_from_callback{nullptr};
+  std::atomic<swc_config*> handle{nullptr};
+  std::atomic<int32_t> stop_status{1};
 
   static int32_t Callback(void* context, VELTO_CARD_EVENT* event) {
     auto* self = static_cast<Events*>(context);
     if (self->closed) ++self->after_close;
+    if (const test::SimcoreEntries* swc = self->stop_from_callback) {
+      self->stop_status = swc->deinit(self->handle);
+    }
     std::lock_guard<std::mutex> lock(self->mutex);
     self->seen.push_back({event->kind, event->reader_name, event->card_name,
                           std::string(reinterpret_cast<char*>(event->card_data),
@@ -229,8 +236,12 @@ TEST_F(SimcoreTest, CardInsertedAndRemovedWhileWatching) {
   Events events;
   swc_config* config = Open(&events);
   EXPECT_TRUE(events.Copy().empty()) << "no card yet";
+  events.handle = config;
+  events.stop_from_callback = &swc();  // refused: it would wait for itself
   Insert(0, Card(Kind::kUsim, true));
   ASSERT_TRUE(events.WaitFor(1));
+  EXPECT_EQ(events.stop_status, -1);
+  events.stop_from_callback = nullptr;
   Remove(0);
   ASSERT_TRUE(events.WaitFor(2));
   Close(config);

@@ -40,6 +40,7 @@ struct swc_config {
   void* context = nullptr;
   std::map<std::string, CardInfo> sims;  // the SIMs the watcher found, by reader
   std::thread watcher;
+  std::atomic<std::thread::id> watcher_id{};  // set by the watcher itself
   ContextId pcsc_context = 0;  // the watcher's
   bool stop = false;
   bool scan_done = false;  // the cards present at the start are reported
@@ -141,6 +142,7 @@ class Watcher {
   explicit Watcher(swc_config* config) : config_(config), event_(new VELTO_CARD_EVENT) {}
 
   void Run() {
+    config_->watcher_id = std::this_thread::get_id();
     ContextId context = CurrentContext();
     pcsc::Status status = Step(context, 0, true);
     {
@@ -296,8 +298,6 @@ class Watcher {
 // Ends the watcher and waits for it. Caller holds config->lifecycle.
 int32_t StopWatching(swc_config* config) {
   if (!config->watcher.joinable()) return 0;
-  // From the callback it would wait for itself.
-  if (config->watcher.get_id() == std::this_thread::get_id()) return sim::kInvalidArgument;
   std::unique_lock<std::mutex> lock(config->mutex);
   config->stop = true;
   config->changed.notify_all();
@@ -311,6 +311,7 @@ int32_t StopWatching(swc_config* config) {
   }
   lock.unlock();
   config->watcher.join();
+  config->watcher_id = std::thread::id();
   lock.lock();
   if (config->pcsc_context != 0) pcsc::ReleaseContext(config->pcsc_context);
   config->pcsc_context = 0;
@@ -408,14 +409,24 @@ extern "C" int32_t swc_scard_get_imsi(swc_config* config, const char* reader, co
   return 0;
 }
 
+namespace {
+
+// Called from the callback, a stop would wait for the thread it runs on.
+bool OnWatcherThread(const swc_config* config) {
+  return config->watcher_id.load() == std::this_thread::get_id();
+}
+
+}  // namespace
+
 extern "C" int32_t swc_scard_deinit(swc_config* config) {
   if (config == nullptr) return 0;
+  if (OnWatcherThread(config)) return sim::kInvalidArgument;
   std::lock_guard<std::mutex> lifecycle(config->lifecycle);
   return StopWatching(config);
 }
 
 extern "C" void swc_config_free(swc_config* config) {
-  if (config == nullptr) return;
+  if (config == nullptr || OnWatcherThread(config)) return;
   {
     std::lock_guard<std::mutex> lifecycle(config->lifecycle);
     StopWatching(config);
