@@ -419,6 +419,43 @@ TEST_F(SimcoreTest, EapcfgSimListsReadersAndReadsTheImsi) {
   EXPECT_NE(out.find("IMSI in \"Virtual PCD 00 00\" not read (-7)"), std::string::npos) << out;
 }
 
+// eapcfg configure and identity on an EAP-SIM record: the whole chain as a
+// separate program: the real dialog library answered from a file, the card
+// watch through the real simcore, the IMSI from the virtual SIM, the identity
+// from the stored template.
+TEST_F(SimcoreTest, EapcfgIdentityRunsTheWholeChain) {
+  Insert(1, Card(Kind::kGsmSim, true, "262019876543210"));
+  std::string work = test::MakeTempDir();
+  auto run = [&](const std::string& answers, const std::string& arguments, int* rc) {
+    std::ofstream(work + "/answers") << answers;
+    std::string command = "cd " + work + " && VELTOEAP_DIALOG_ANSWERS=" + work + "/answers" +
+                          " VELTOEAP_REGISTRY_ROOT=" + work + " XDG_DATA_HOME=" + work + " " +
+                          test::ProductDir() + "/eapcfg " + arguments + " 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[256];
+    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    *rc = pipe != nullptr ? pclose(pipe) : -1;
+    return output;
+  };
+  int rc = 0;
+  std::string out = run("[config]\ntemplate=1{imsi}@wlan.mnc{mnc}.mcc{mcc}.example\n",
+                        "configure sim.cdata --type sim", &rc);
+  ASSERT_EQ(rc, 0) << out;
+  // A wrong PIN first: the dialog comes back (the next section) and the
+  // right one is taken.
+  out = run("[smartcard]\nreader=Virtual PCD 00 01\nwait=5\npin=0000\n"
+            "[smartcard]\nreader=Virtual PCD 00 01\npin=1234\n",
+            "identity sim.cdata", &rc);
+  EXPECT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("identity:             \"1262019876543210@wlan.mnc019.mcc262.example\""),
+            std::string::npos) << out;
+  EXPECT_EQ(out.find("1234"), std::string::npos) << "the PIN is never shown";
+  EXPECT_EQ(cards_[1]->sim().tries_left(), 3) << "reset by the right PIN";
+  EXPECT_EQ(cards_[1]->sim().pin_commands(), 2);
+  test::RemoveTree(work);
+}
+
 // No pcscd behind the private socket: the smart-card service is not running.
 TEST(SimcoreWithoutService, LibraryAndModuleGiveUpCleanly) {
   test::SetEnvVar("PCSCLITE_CSOCK_NAME", PrivatePcscd::SocketPath().c_str());

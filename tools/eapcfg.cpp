@@ -7,6 +7,8 @@
 //   eapcfg fields RECORD [--type ...]
 //   eapcfg userblob RECORD [--type ...] [--field LABEL=VALUE ...] [--stdin]
 //   eapcfg sim [--reader NAME] [--pin PIN | --pin-stdin]   (eapcfg_sim.cpp)
+//   eapcfg configure RECORD [--type ...]     (eapcfg_ui.cpp)
+//   eapcfg identity RECORD [--type ...]
 //
 // The module is loaded by file name and its entries are looked up by name;
 // --module names another file.
@@ -27,6 +29,7 @@
 #include "frame/text_convert.h"
 #include "ui/udata.h"
 #include "eapcfg_sim.h"
+#include "eapcfg_ui.h"
 #include "module_loader.h"
 #include "record_text.h"
 #include "xmlconfig/config_schema.h"
@@ -464,6 +467,8 @@ int main(int argc, char** argv) {
   userblob->add_flag("--stdin", from_stdin, "read LABEL=VALUE lines from standard input");
 
   velto::tools::SimCommand sim(app);
+  velto::tools::UiCommands ui_commands;
+  velto::tools::AddUiCommands(&app, &ui_commands);
 
   CLI11_PARSE(app, argc, argv);
 
@@ -477,6 +482,7 @@ int main(int argc, char** argv) {
     if (exports->parsed()) return Exports(module, module_name);
     if (fields->parsed()) return Fields(module, record_path, type_name);
     if (userblob->parsed()) return UserBlob(module, record_path, type_name, field_values, from_stdin);
+    if (int status = velto::tools::RunUiCommand(ui_commands, module.handle()); status >= 0) return status;
   } catch (const Failure& failure) {
     return Report(failure);
   }

@@ -1,0 +1,39 @@
+// Answers files: the dialogs' answers written down in advance, for scripts
+// and tests. A file is a list of sections, one per dialog shown, taken in
+// order:
+//
+//   # comment
+//   [config]            one of: config, credential, smartcard
+//   user=alice          key=value; the value is everything after '='
+//   action=ok           ok (default) or cancel
+//
+// Keys are trimmed; values are taken as written (only a trailing CR goes),
+// so a password may begin or end with spaces.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velto::dialogs {
+
+struct Answer {
+  std::string key;
+  std::string value;
+  int line = 0;
+};
+
+struct AnswerSection {
+  std::string name;
+  int line = 0;
+  std::vector<Answer> answers;
+};
+
+// False, with the line and the reason in *error, when the text is not an
+// answers file.
+bool ParseAnswers(const std::string& text, std::vector<AnswerSection>* sections,
+                  std::string* error);
+
+// Overwrites every value (answers may hold passwords and PINs).
+void Wipe(std::vector<AnswerSection>* sections);
+
+}  // namespace velto::dialogs

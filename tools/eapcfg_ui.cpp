@@ -1,0 +1,212 @@
+#include "eapcfg_ui.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "frame/cdata.h"
+#include "frame/exports.h"
+#include "frame/memory.h"
+#include "frame/text_convert.h"
+#include "module_loader.h"
+#include "record_text.h"
+#include "ui/udata.h"
+
+namespace velto::tools {
+namespace {
+
+constexpr DWORD kCancelled = 1223;
+constexpr int kExitCancelled = 2;
+
+struct UiFailure {
+  DWORD status;
+  std::string reason;
+};
+
+template <typename F>
+F* Entry(void* module, const char* name) {
+  void* entry = FindEntry(module, name);
+  if (entry == nullptr) throw UiFailure{0, std::string("the module has no entry ") + name};
+  return reinterpret_cast<F*>(entry);
+}
+
+EAP_METHOD_TYPE MethodType(const std::string& type_name, uint32_t record_type) {
+  EAP_METHOD_TYPE method{};
+  if (type_name.empty()) {
+    method.eapType.type = static_cast<uint8_t>(record_type);
+  } else if (type_name == "ttls" || type_name == "sim" || type_name == "aka") {
+    method.eapType.type = type_name == "ttls" ? kEapTypeTtls : type_name == "sim" ? kEapTypeSim : kEapTypeAka;
+  } else {
+    throw UiFailure{0, "unknown method type \"" + type_name + "\" (ttls, sim or aka)"};
+  }
+  return method;
+}
+
+// The record at `path`; false when there is no such file.
+bool LoadRecord(const std::string& path, cdata* record) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (!std::filesystem::exists(path)) return false;
+    throw UiFailure{0, "cannot read " + path};
+  }
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  std::string data = bytes.str();
+  bool fits = data.size() == kCdataSize;
+  if (fits) std::memcpy(record, data.data(), kCdataSize);
+  SecureWipe(data.data(), data.size());
+  if (!fits) throw UiFailure{87, path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};
+  return true;
+}
+
+// The record replaces the file only once it is written whole.
+void SaveRecord(const std::string& path, const cdata& record) {
+  std::string temporary = path + ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(&record), sizeof record);
+    if (!out) throw UiFailure{0, "cannot write " + temporary};
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) throw UiFailure{0, "cannot replace " + path + ": " + ec.message()};
+}
+
+std::string Utf8(const WCHAR* text) {
+  using namespace platform;
+  int n = WideToMultiByte(CodePage::kUtf8, text, -1, nullptr, 0);
+  if (n <= 0) return "(not convertible)";
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideToMultiByte(CodePage::kUtf8, text, -1, utf8.data(), n);
+  utf8.pop_back();
+  return utf8;
+}
+
+template <size_t N>
+std::string Text(const char (&field)[N]) {
+  return "\"" + std::string(field, strnlen(field, N)) + "\"";
+}
+
+std::string UserRecord(const udata& user) {
+  size_t password = strnlen(user.user_password, sizeof user.user_password);
+  std::string out;
+  out += "user identity:        " + Text(user.user_identity) + "\n";
+  out += "password:             " +
+         (user.user_flags & kUserPasswordCustomProtected ? std::string("sealed")
+          : password == 0 ? std::string("empty")
+                          : "plain, " + std::to_string(password) + " characters") + "\n";
+  out += std::string("PIN:                  ") + (user.user_pin[0] != '\0' ? "set" : "not set") + "\n";
+  out += "SIM identity:         " + Text(user.sim_identity) + "\n";
+  out += "SIM reader:           " + Text(user.sim_reader) + "\n";
+  return out;
+}
+
+int Configure(void* module, const std::string& path, const std::string& type_name) {
+  auto invoke = Entry<decltype(EapPeerInvokeConfigUI)>(module, "EapPeerInvokeConfigUI");
+  auto free_memory = Entry<decltype(EapPeerFreeMemory)>(module, "EapPeerFreeMemory");
+  auto free_error = Entry<decltype(EapPeerFreeErrorMemory)>(module, "EapPeerFreeErrorMemory");
+  cdata record{};
+  bool existing = LoadRecord(path, &record);
+  if (!existing && type_name.empty()) throw UiFailure{0, path + " does not exist: a new configuration needs --type"};
+  EAP_METHOD_TYPE method = MethodType(type_name, record.eap_type);
+  DWORD size = 0;
+  BYTE* out = nullptr;
+  EAP_ERROR* error = nullptr;
+  DWORD status = invoke(&method, nullptr, 0, existing ? kCdataSize : 0,
+                        existing ? reinterpret_cast<const BYTE*>(&record) : nullptr, &size, &out, &error);
+  SecureWipe(&record, sizeof record);
+  bool cancelled = error != nullptr && error->dwWinError == kCancelled;
+  if (error != nullptr) free_error(error);
+  if (status != 0 || out == nullptr || size != kCdataSize) {
+    if (out != nullptr) {
+      SecureWipe(out, size);
+      free_memory(out);
+    }
+    throw UiFailure{status, "the configuration dialog failed"};
+  }
+  std::memcpy(&record, out, sizeof record);
+  // A cancelled dialog hands back the loaded record, its password opened.
+  SecureWipe(out, size);
+  free_memory(out);
+  if (cancelled) {
+    SecureWipe(&record, sizeof record);
+    std::printf("cancelled: %s %s\n", path.c_str(), existing ? "is left as it was" : "was not made");
+    return kExitCancelled;
+  }
+  SaveRecord(path, record);
+  std::printf("%s %s (%u bytes)\n", path.c_str(), existing ? "updated" : "written", kCdataSize);
+  std::fputs(DescribeRecord(record).c_str(), stdout);
+  SecureWipe(&record, sizeof record);
+  return 0;
+}
+
+int Identity(void* module, const std::string& path, const std::string& type_name) {
+  auto invoke = Entry<decltype(EapPeerInvokeIdentityUI)>(module, "EapPeerInvokeIdentityUI");
+  auto free_memory = Entry<decltype(EapPeerFreeMemory)>(module, "EapPeerFreeMemory");
+  auto free_error = Entry<decltype(EapPeerFreeErrorMemory)>(module, "EapPeerFreeErrorMemory");
+  cdata record{};
+  if (!LoadRecord(path, &record)) throw UiFailure{0, "cannot read " + path};
+  EAP_METHOD_TYPE method = MethodType(type_name, record.eap_type);
+  DWORD size = 0;
+  BYTE* blob = nullptr;
+  WCHAR* identity = nullptr;
+  EAP_ERROR* error = nullptr;
+  DWORD status = invoke(&method, 0, nullptr, kCdataSize, reinterpret_cast<const BYTE*>(&record), 0,
+                        nullptr, &size, &blob, &identity, &error);
+  SecureWipe(&record, sizeof record);
+  if (error != nullptr) free_error(error);
+  if (status == kCancelled) {
+    std::printf("cancelled: no identity (the dialog was cancelled or no SIM could be read)\n");
+    return kExitCancelled;
+  }
+  if (status != 0) {
+    throw UiFailure{status, status == 87 ? "the identity is empty or cannot be converted" : "the identity dialog failed"};
+  }
+  udata user{};
+  if (blob != nullptr) {
+    std::memcpy(&user, blob, std::min<size_t>(size, sizeof user));
+    SecureWipe(blob, size);
+    free_memory(blob);
+  }
+  std::printf("identity:             %s\n", identity != nullptr ? ("\"" + Utf8(identity) + "\"").c_str() : "none");
+  std::fputs(UserRecord(user).c_str(), stdout);
+  SecureWipe(&user, sizeof user);
+  if (identity != nullptr) free_memory(identity);
+  return 0;
+}
+
+}  // namespace
+
+void AddUiCommands(CLI::App* app, UiCommands* commands) {
+  commands->configure = app->add_subcommand(
+      "configure", "show the configuration dialog on a record (none yet: a new configuration)");
+  commands->configure->add_option("RECORD", commands->record_path, "record file, written back when confirmed")
+      ->required();
+  commands->configure->add_option("--type", commands->type_name, "ttls, sim or aka (default: the record's)");
+  commands->identity = app->add_subcommand(
+      "identity", "show the credential or smart-card dialog and the identity it gives");
+  commands->identity->add_option("RECORD", commands->record_path, "record file")->required();
+  commands->identity->add_option("--type", commands->type_name, "ttls, sim or aka (default: the record's)");
+}
+
+int RunUiCommand(const UiCommands& commands, void* module) {
+  try {
+    if (commands.configure->parsed()) return Configure(module, commands.record_path, commands.type_name);
+    if (commands.identity->parsed()) return Identity(module, commands.record_path, commands.type_name);
+  } catch (const UiFailure& failure) {
+    if (failure.status != 0) {
+      std::fprintf(stderr, "eapcfg: error %u: %s\n", static_cast<unsigned>(failure.status), failure.reason.c_str());
+    } else {
+      std::fprintf(stderr, "eapcfg: %s\n", failure.reason.c_str());
+    }
+    return 1;
+  }
+  return -1;
+}
+
+}  // namespace velto::tools
