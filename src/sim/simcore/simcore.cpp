@@ -54,7 +54,7 @@ using namespace velto;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kRetryAfterServiceLoss = std::chrono::milliseconds(1000);
-constexpr auto kCancelRepeat = std::chrono::milliseconds(50);
+constexpr auto kCancelRepeat = std::chrono::milliseconds(10);
 
 class PcscChannel : public sim::CardChannel {
  public:
