@@ -257,6 +257,21 @@ TEST_F(SimcoreTest, CardInsertedAndRemovedWhileWatching) {
   EXPECT_EQ(seen[1].flags, 0u);
 }
 
+TEST_F(SimcoreTest, ServiceLossReportsTheCardsRemoved) {
+  Insert(0, Card(Kind::kUsim, false));
+  Events events;
+  swc_config* config = Open(&events);
+  ASSERT_EQ(events.Copy().size(), 1u);
+  pcscd_.Stop();
+  ASSERT_TRUE(events.WaitFor(2));
+  EXPECT_EQ(events.Copy()[1].kind, kCardRemoved);
+  EXPECT_EQ(events.Copy()[1].reader, kReader0);
+  // The watcher now seeks the service again; the stop still ends it at once.
+  auto start = Clock::now();
+  Close(config);
+  EXPECT_LT(Clock::now() - start, milliseconds(500));
+}
+
 TEST_F(SimcoreTest, TwoReadersAtOnce) {
   Insert(0, Card(Kind::kGsmSim, false, "001010000000001"));
   Insert(1, Card(Kind::kUsim, true, "001010000000002"));
