@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -441,6 +442,12 @@ TEST_F(SimcoreTest, EapcfgSimListsReadersAndReadsTheImsi) {
 TEST_F(SimcoreTest, EapcfgIdentityRunsTheWholeChain) {
   Insert(1, Card(Kind::kGsmSim, true, "262019876543210"));
   std::string work = test::MakeTempDir();
+  // Installed as a real installation is: the library directory in the
+  // registry (a sanitizer's dlopen would not search beside the module).
+  std::string key = work + "/HKEY_LOCAL_MACHINE/SOFTWARE/Velto/Wireless";
+  std::filesystem::create_directories(key);
+  std::string product = test::ProductDir();
+  std::ofstream(key + "/TamrixBinDir", std::ios::binary).write(product.c_str(), product.size() + 1);
   auto run = [&](const std::string& answers, const std::string& arguments, int* rc) {
     std::ofstream(work + "/answers") << answers;
     std::string command = "cd " + work + " && VELTOEAP_DIALOG_ANSWERS=" + work + "/answers" +
