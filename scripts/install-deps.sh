@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config file libcli11-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   libsodium-dev libxml2-dev libpcsclite-dev
+  pcscd vsmartcard-vpcd pcsc-tools
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64
   xvfb x11-apps imagemagick

@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+# pcscd and vpcd are among the packages; the SIM tests start a private pcscd of
+# their own (loopback-only network namespace, private socket and reader.conf.d)
+# and skip, naming the reason, where it cannot run.
 
 presets=(linux linux-asan linux-tsan windows)
 if [ "$#" -gt 0 ]; then presets=("$@"); fi

@@ -6,6 +6,7 @@
 //   eapcfg exports
 //   eapcfg fields RECORD [--type ...]
 //   eapcfg userblob RECORD [--type ...] [--field LABEL=VALUE ...] [--stdin]
+//   eapcfg sim [--reader NAME] [--pin PIN | --pin-stdin]   (eapcfg_sim.cpp)
 //   eapcfg configure RECORD [--type ...]     (eapcfg_ui.cpp)
 //   eapcfg identity RECORD [--type ...]
 //
@@ -27,6 +28,7 @@
 #include "frame/memory.h"
 #include "frame/text_convert.h"
 #include "ui/udata.h"
+#include "eapcfg_sim.h"
 #include "eapcfg_ui.h"
 #include "module_loader.h"
 #include "record_text.h"
@@ -464,6 +466,7 @@ int main(int argc, char** argv) {
   userblob->add_option("--field", field_values, "LABEL=VALUE, e.g. Username=alice (repeatable)");
   userblob->add_flag("--stdin", from_stdin, "read LABEL=VALUE lines from standard input");
 
+  velto::tools::SimCommand sim(app);
   velto::tools::UiCommands ui_commands;
   velto::tools::AddUiCommands(&app, &ui_commands);
 
@@ -471,6 +474,7 @@ int main(int argc, char** argv) {
 
   try {
     if (show->parsed()) return Show(record_path);
+    if (sim.parsed()) return sim.Run();
     velto::tools::InitHostThread();
     Module module(module_name);
     if (import->parsed()) return Import(module, profile, output, type_name);

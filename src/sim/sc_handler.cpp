@@ -81,11 +81,15 @@ bool CFernoThread::Stop() {
 
 CFernoThread::~CFernoThread() {
   if (stop != nullptr) platform::SetSyncEvent(stop);
-  if (finished != nullptr) platform::WaitSyncEvent(finished, kStopWaitMs);
+  bool ended = finished != nullptr && platform::WaitSyncEvent(finished, kStopWaitMs);
   // The events close with the last owner of the shared block.
   started = nullptr;
   finished = nullptr;
   if (thread_handle != nullptr) {
+    // Past its last step the thread still runs the module's code for a
+    // moment: a host that unloads the module right after the card watch
+    // closed would pull that code from under it.
+    if (ended) platform::WaitThreadEnd(thread_handle);
     platform::CloseThreadHandle(thread_handle);
     thread_handle = nullptr;
   }

@@ -35,6 +35,10 @@ using ThreadProc = unsigned (*)(void* argument);
 ThreadHandle* StartThread(ThreadProc proc, void* argument, uint32_t* thread_id);
 // Gives the handle back; the thread itself goes on if it has not ended.
 void CloseThreadHandle(ThreadHandle* thread);
+// Waits until the thread has ended. Only for a thread known to be past its
+// last step, so that it has left the module's code before the host may
+// unload the module.
+void WaitThreadEnd(ThreadHandle* thread);
 
 struct SmartCardServiceApi {
   // An event that is signalled once the smart-card service runs, or null when

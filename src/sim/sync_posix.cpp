@@ -143,6 +143,10 @@ ThreadHandle* StartThread(ThreadProc proc, void* argument, uint32_t* thread_id) 
   return handle;
 }
 
+void WaitThreadEnd(ThreadHandle* thread) {
+  if (thread->thread.joinable()) thread->thread.join();
+}
+
 void CloseThreadHandle(ThreadHandle* thread) {
   if (thread->thread.joinable()) thread->thread.detach();
   delete thread;

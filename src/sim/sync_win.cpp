@@ -50,4 +50,8 @@ ThreadHandle* StartThread(ThreadProc proc, void* argument, uint32_t* thread_id) 
 
 void CloseThreadHandle(ThreadHandle* thread) { CloseHandle(reinterpret_cast<HANDLE>(thread)); }
 
+void WaitThreadEnd(ThreadHandle* thread) {
+  WaitForSingleObject(reinterpret_cast<HANDLE>(thread), INFINITE);
+}
+
 }  // namespace velto::platform

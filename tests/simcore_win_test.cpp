@@ -1,0 +1,20 @@
+// The real simcore under Wine, whose winscard is a stub: no smart-card
+// service, so no SIM can be read.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "simcore_chain.h"
+
+namespace velto {
+namespace {
+
+TEST(SimcoreWithoutService, LibraryAndModuleGiveUpCleanly) {
+  test::SimChain chain;
+  std::string error;
+  ASSERT_TRUE(chain.SetUp(&error)) << error;
+  test::ExpectNoSmartCardService(chain);
+}
+
+}  // namespace
+}  // namespace velto
