@@ -8,6 +8,7 @@ packages=(
   libsodium-dev libxml2-dev libpcsclite-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64
+  clang libclang-rt-14-dev valgrind
 )
 
 sudo_cmd=()
