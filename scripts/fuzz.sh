@@ -5,7 +5,7 @@
 # report or time-out fails the script; what was found stays in
 # build/linux-fuzz/findings/.
 #   FUZZ_SECONDS   time per target (default 15; 0 replays only)
-#   FUZZ_RUNS      executions per target instead of a time (the long run)
+#   FUZZ_RUNS      executions per target (the long run; FUZZ_SECONDS still bounds it)
 #   FUZZ_TARGETS   the targets to run (default: every folder of fuzz/corpus)
 # Each target's log is kept in build/linux-fuzz/logs/.
 set -euo pipefail
@@ -17,7 +17,7 @@ targets="${FUZZ_TARGETS:-$(ls fuzz/corpus)}"
 cmake --preset linux-fuzz >/dev/null
 cmake --build --preset linux-fuzz
 
-bin=build/linux-fuzz/bin
+bin=build/linux-fuzz/bin/fuzz
 findings=build/linux-fuzz/findings
 logs=build/linux-fuzz/logs
 work="$(mktemp -d)"
@@ -41,11 +41,12 @@ for name in ${targets}; do
     status=1
     continue
   fi
-  if [ -n "${runs}" ]; then bound="-runs=${runs}"; else bound="-max_total_time=${seconds}"; fi
-  [ -n "${runs}" ] || [ "${seconds}" -gt 0 ] || continue
+  [ "${seconds}" -gt 0 ] || continue
+  bound=("-max_total_time=${seconds}")
+  if [ -n "${runs}" ]; then bound+=("-runs=${runs}"); fi
   cp -r "${corpus}" "${work}/${name}"
   log="${logs}/${name}.log"
-  if ! "${target}" "${options[@]}" "${bound}" \
+  if ! "${target}" "${options[@]}" "${bound[@]}" \
       "-artifact_prefix=${findings}/${name}-" "${work}/${name}" >"${log}" 2>&1; then
     tail -n 40 "${log}"
     echo "fuzz ${name}: finding after fuzzing (input kept in ${findings})"

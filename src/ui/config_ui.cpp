@@ -99,7 +99,9 @@ void LoadServerValidation(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile
 
 void LoadRecord(cdata* record, uint32_t method_kind, _VELTO_WLAN_PROFILE_V120* profile) {
   if (record->flags & kFlagPasswordCustomProtected) {
-    if (char* plain = CryptUnprotectCustom(record->password)) {
+    char sealed[sizeof record->password + 1];
+    FieldText(record->password, sealed);
+    if (char* plain = CryptUnprotectCustom(sealed)) {
       SecureWipe(record->password, sizeof record->password);
       CopyTextField(record->password, plain);
       record->flags &= ~kFlagPasswordCustomProtected;
