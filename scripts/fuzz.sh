@@ -23,7 +23,9 @@ logs=build/linux-fuzz/logs
 work="$(mktemp -d)"
 trap 'rm -rf "${work}"' EXIT
 mkdir -p "${findings}" "${logs}"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+# A small quarantine: the default one makes every large block fresh pages,
+# which slows the targets that allocate them about eightfold.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:quarantine_size_mb=16"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # The largest input any target reads in full (a card event's head and items).
 options=(-max_len=8192 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1)
