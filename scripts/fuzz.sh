@@ -28,7 +28,7 @@ mkdir -p "${findings}" "${logs}"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:quarantine_size_mb=16"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # The largest input any target reads in full (a card event's head and items).
-options=(-max_len=8192 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1)
+options=(-max_len=8192 -timeout=25 -rss_limit_mb=2048 -print_final_stats=1)
 
 status=0
 for name in ${targets}; do
