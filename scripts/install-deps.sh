@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64
   xvfb x11-apps imagemagick
+  clang libclang-rt-14-dev valgrind
 )
 
 sudo_cmd=()

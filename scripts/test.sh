@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is needed, then builds and tests every
 # preset: the Linux twin, the Linux twin under ASan/UBSan and under TSan, and the Windows
-# product under Wine.
+# product under Wine; then the fuzz targets (linux-fuzz: seeds replayed, each target
+# fuzzed briefly) and the linux preset's suite under valgrind (memcheck).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ bash scripts/install-deps.sh
 # their own (loopback-only network namespace, private socket and reader.conf.d)
 # and skip, naming the reason, where it cannot run.
 
-presets=(linux linux-asan linux-tsan windows)
+presets=(linux linux-asan linux-tsan windows linux-fuzz memcheck)
 if [ "$#" -gt 0 ]; then presets=("$@"); fi
 
 # The Windows dialogs are tested on a virtual X display of their own (no TCP
@@ -54,11 +55,17 @@ start_xvfb() {
 status=0
 for preset in "${presets[@]}"; do
   echo "=== ${preset}"
-  cmake --preset "${preset}"
-  cmake --build --preset "${preset}"
-  if [ "${preset}" = windows ]; then start_xvfb; fi
-  ctest --preset "${preset}" || status=1
-  if [ "${preset}" = windows ]; then stop_xvfb; fi
+  case "${preset}" in
+    linux-fuzz) bash scripts/fuzz.sh || status=1 ;;
+    memcheck) bash scripts/memcheck.sh || status=1 ;;
+    *)
+      cmake --preset "${preset}"
+      cmake --build --preset "${preset}"
+      if [ "${preset}" = windows ]; then start_xvfb; fi
+      ctest --preset "${preset}" || status=1
+      if [ "${preset}" = windows ]; then stop_xvfb; fi
+      ;;
+  esac
 done
 
 # The Wine server of the Windows build lingers for a minute; end it now.

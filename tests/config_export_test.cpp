@@ -175,6 +175,26 @@ TEST_F(ConfigExport, SavedPasswordTravelsOnlySealed) {
 // Every Phase2Type code is written by its name, and reads back as the code of
 // that name; "any" and no hash are written as elements of their own. Saved
 // credentials without an identity, or that did not open, go as a prompt.
+// A host's record may fill its text fields to the last byte: each is written
+// to its end and no further, and the password field (said to hold the stored
+// form) is opened and sealed from within the record. The record sits in a
+// block of its own size, so a read past it is a sanitizer finding.
+TEST_F(ConfigExport, FieldsFilledToTheirEndAreReadWithinTheRecord) {
+  MallocPtr<cdata> record(static_cast<cdata*>(std::malloc(sizeof(cdata))));
+  std::memset(record.get(), 'a', sizeof(cdata));
+  record->eap_type = kEapTypeTtls;
+  record->phase2_type = 0;
+  record->cred_source = kCredSaved;
+  ASSERT_NE(record->flags & kFlagPasswordCustomProtected, 0u);
+  Exported out = Export(record.get());
+  ASSERT_EQ(out.status, 0u);
+  const std::string field(128, 'a');
+  EXPECT_NE(out.xml.find(">" + field + "</anonymousIdentity>"), std::string::npos) << out.xml;
+  EXPECT_NE(out.xml.find(">" + field + "</subjectMatchString>"), std::string::npos) << out.xml;
+  EXPECT_NE(out.xml.find(">" + std::string(64, 'a') + "</serverCertificateHash>"), std::string::npos)
+      << out.xml;
+}
+
 TEST_F(ConfigExport, Phase2AndServerValidationNames) {
   const struct {
     uint32_t code;

@@ -286,6 +286,22 @@ TEST_F(ConfigUiTest, PasswordIsSealedOnlyWhenTheDialogChangesIt) {
   WipeAndFreeText(plain);
 }
 
+// A stored password field filled to its last byte (the record's flags say it
+// holds the stored form) is opened from within the record: it does not open,
+// and the dialog still comes up.
+TEST_F(ConfigUiTest, StoredPasswordFilledToItsEndIsReadWithinTheRecord) {
+  MallocPtr<cdata> in(static_cast<cdata*>(std::malloc(sizeof(cdata))));
+  std::memset(in.get(), 'a', sizeof(cdata));
+  in->eap_type = kEapTypeTtls;
+  in->flags = 0x61616161 | kFlagPasswordCustomProtected;
+  bool shown = false;
+  Run(kEapTypeTtls, in.get(), [&](_VELTO_WLAN_PROFILE_V120*, int*) {
+    shown = true;
+    return 0;
+  });
+  EXPECT_TRUE(shown);
+}
+
 TEST_F(ConfigUiTest, SimKeepsItsTemplateAndOuterIdentity) {
   cdata in{};
   in.eap_type = kEapTypeSim;

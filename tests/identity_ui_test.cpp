@@ -109,6 +109,17 @@ Dialog SmartCard(const char* reader, const char* pin, const char* identity_templ
   };
 }
 
+// A host's record whose text fields run to their last byte: the outer
+// identity is the whole field and nothing after it.
+TEST_F(IdentityUiTest, OuterIdentityFilledToItsEndIsReadWithinTheField) {
+  cdata record{};
+  std::memset(&record, 'a', sizeof record);
+  record.eap_type = kEapTypeTtls;
+  Result r = Run(kEapTypeTtls, record, [](int, int, _VELTO_WLAN_PROFILE_V120*) { return 1; });
+  ASSERT_EQ(r.status, 0u);
+  EXPECT_EQ(r.identity, std::string(sizeof record.anon_identity, 'a'));
+}
+
 TEST_F(IdentityUiTest, TtlsReportsTheOuterIdentityAndSealsThePassword) {
   cdata record = Record(kEapTypeTtls);
   CopyTextField(record.anon_identity, "anonymous@corp.example");

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace velto {
 
@@ -69,6 +70,14 @@ void CopyTextField(char* field, size_t size, const char* text);
 template <size_t N>
 void CopyTextField(char (&field)[N], const char* text) {
   CopyTextField(field, N, text);
+}
+
+// A fixed text field as a terminated text. A record from the host may fill a
+// field to its last byte, so a field is never read as a text in place.
+template <size_t N>
+void FieldText(const char (&field)[N], char (&text)[N + 1]) {
+  std::memcpy(text, field, N);
+  text[N] = '\0';
 }
 
 // Fills `record` with the default record of an EAP type. Returns false, and

@@ -48,12 +48,14 @@ int HexValue(char c) {
 void LoadIdentity(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile) {
   // "DOMAIN\user": the domain and the user name have fields of their own;
   // parts too long for them are cut.
-  const char* slash = std::strchr(record.identity, '\\');
-  const char* user = record.identity;
+  char identity[sizeof record.identity + 1];
+  FieldText(record.identity, identity);
+  const char* slash = std::strchr(identity, '\\');
+  const char* user = identity;
   if (slash != nullptr) {
-    size_t domain_length = static_cast<size_t>(slash - record.identity);
+    size_t domain_length = static_cast<size_t>(slash - identity);
     if (domain_length > kMaxDomain) domain_length = kMaxDomain;
-    std::memcpy(profile->domain, record.identity, domain_length);
+    std::memcpy(profile->domain, identity, domain_length);
     user = slash + 1;
   }
   size_t user_length = strnlen(user, kMaxUserName);
@@ -63,7 +65,8 @@ void LoadIdentity(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile) {
 void LoadSubjectMatch(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile) {
   profile->subject_kind = kProfileSubjectServer;
   if (record.subject_match[0] == '\0') return;
-  const char* text = record.subject_match;
+  char text[sizeof record.subject_match + 1];
+  FieldText(record.subject_match, text);
   const char* server = std::strstr(text, "/s");
   const char* domain = std::strstr(text, "/d");
   if (server != nullptr && server[2] != '\0') {
@@ -78,7 +81,9 @@ void LoadSubjectMatch(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile) {
 }
 
 void LoadServerValidation(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile) {
-  const char* hash = std::strstr(record.ca_hash, "hash://");
+  char ca_hash[sizeof record.ca_hash + 1];
+  FieldText(record.ca_hash, ca_hash);
+  const char* hash = std::strstr(ca_hash, "hash://");
   if (hash != nullptr) {
     const char* digits = hash + 7;
     size_t length = std::strlen(digits);
@@ -99,7 +104,9 @@ void LoadServerValidation(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile
 
 void LoadRecord(cdata* record, uint32_t method_kind, _VELTO_WLAN_PROFILE_V120* profile) {
   if (record->flags & kFlagPasswordCustomProtected) {
-    if (char* plain = CryptUnprotectCustom(record->password)) {
+    char sealed[sizeof record->password + 1];
+    FieldText(record->password, sealed);
+    if (char* plain = CryptUnprotectCustom(sealed)) {
       SecureWipe(record->password, sizeof record->password);
       CopyTextField(record->password, plain);
       record->flags &= ~kFlagPasswordCustomProtected;

@@ -174,12 +174,14 @@ DWORD WINAPI EapPeerInvokeIdentityUI(const EAP_METHOD_TYPE* pEapType, DWORD, HWN
   CopyTextField(profile.roaming_identity, record.anon_identity);
 
   const char* identity = nullptr;
+  char outer_identity[sizeof record.anon_identity + 1];
+  FieldText(record.anon_identity, outer_identity);
   if (method_kind == kProfileMethodTtls) {
     if (siblings::Create1XDlg(kCredentialDialog, &profile, 0, 0, hwndParent, nullptr) == 0) {
       error->dwWinError = kErrorCancelled;
       return kErrorCancelled;
     }
-    identity = record.anon_identity;
+    identity = outer_identity;
   } else if (method_kind == kProfileMethodSim || method_kind == kProfileMethodAka) {
     ClearCardLists();
     profile.sc_mode = kProfileScModeSmartCard;

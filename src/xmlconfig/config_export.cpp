@@ -23,6 +23,13 @@ constexpr int kWideUnitsAllowed = 16384;
 // zeroed) for it.
 constexpr size_t kWideBufferBytes = sizeof(WCHAR) * kWideUnitsAllowed;
 
+// The length of a fixed text field, for "%.*s": a host's record may fill a
+// field to its last byte.
+template <size_t N>
+int FieldLength(const char (&field)[N]) {
+  return static_cast<int>(strnlen(field, N));
+}
+
 // Formats templates one after the other into a fixed buffer; each is cut at
 // the room left, and the position moves by what was really written.
 class XmlText {
@@ -51,7 +58,10 @@ class XmlText {
 
 void SealSavedPassword(cdata* record) {
   if ((record->flags & kFlagPasswordProfileEncrypted) != 0) return;
-  char* sealed = EncryptProfileIdentityData(record->password);
+  char password[sizeof record->password + 1];
+  FieldText(record->password, password);
+  char* sealed = EncryptProfileIdentityData(password);
+  SecureWipe(password, sizeof password);
   if (sealed == nullptr) return;
   record->flags |= kFlagPasswordProfileEncrypted;
   SecureWipe(record->password, sizeof record->password);
@@ -63,7 +73,9 @@ void SealSavedPassword(cdata* record) {
 // record, so that it can travel in the profile identity form.
 void OpenStoredPassword(cdata* record) {
   if ((record->flags & kFlagPasswordCustomProtected) == 0) return;
-  char* plain = CryptUnprotectCustom(record->password);
+  char sealed[sizeof record->password + 1];
+  FieldText(record->password, sealed);
+  char* plain = CryptUnprotectCustom(sealed);
   if (plain == nullptr) return;
   Trace("Successfully decrypted encoded data: [%s]", plain);
   SecureWipe(record->password, sizeof record->password);
@@ -84,10 +96,12 @@ size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
 
   if (record->cred_source == kCredSaved && record->identity[0] != '\0') {
     xml.Append("<%s>", "credSaved");
-    xml.Append("<identity encrypted='false'>%s</identity>", record->identity);
+    xml.Append("<identity encrypted='false'>%.*s</identity>", FieldLength(record->identity),
+               record->identity);
     SealSavedPassword(record);
     if ((record->flags & kFlagPasswordProfileEncrypted) != 0) {
-      xml.Append("<password encrypted='true'>%s</password>", record->password);
+      xml.Append("<password encrypted='true'>%.*s</password>", FieldLength(record->password),
+                 record->password);
     } else {
       // The plain password is never written.
       xml.Append("<password encrypted='false'>%s</password>", "None");
@@ -97,19 +111,25 @@ size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
     xml.Append("<%s />", record->cred_source == kCredSso ? "credSSO" : "credPrompt");
   }
 
-  xml.Append("<anonymousIdentity>%s</anonymousIdentity>",
-             record->anon_identity[0] != '\0' ? record->anon_identity : kDefaultAnonymousIdentity);
+  if (record->anon_identity[0] != '\0') {
+    xml.Append("<anonymousIdentity>%.*s</anonymousIdentity>", FieldLength(record->anon_identity),
+               record->anon_identity);
+  } else {
+    xml.Append("<anonymousIdentity>%s</anonymousIdentity>", kDefaultAnonymousIdentity);
+  }
 
   if (record->ca_hash[0] == '\0') {
     xml.Append("<noServerValidation />");
   } else if (std::strcmp(record->ca_hash, "any") == 0) {
     xml.Append("<anyTrustedServer />");
   } else {
-    xml.Append("<serverCertificateHash>%s</serverCertificateHash>", record->ca_hash);
+    xml.Append("<serverCertificateHash>%.*s</serverCertificateHash>", FieldLength(record->ca_hash),
+               record->ca_hash);
   }
 
   if (record->subject_match[0] != '\0') {
-    xml.Append("<subjectMatchString>%s</subjectMatchString>", record->subject_match);
+    xml.Append("<subjectMatchString>%.*s</subjectMatchString>", FieldLength(record->subject_match),
+               record->subject_match);
   } else {
     xml.Append("<noSubjectMatch />");
   }
@@ -124,11 +144,12 @@ size_t build_eap_sim_aka_xml(const cdata* record, char* destination, size_t capa
   XmlText xml(destination, capacity);
   xml.Append("<%s xmlns='%s'>", method, kVendorNamespace);
   if (record->alternative_identity[0] != '\0') {
-    xml.Append("<%s>%s</%s>", "alternativeIdentity", record->alternative_identity,
-               "alternativeIdentity");
+    xml.Append("<%s>%.*s</%s>", "alternativeIdentity", FieldLength(record->alternative_identity),
+               record->alternative_identity, "alternativeIdentity");
   }
   if (record->identity[0] != '\0') {
-    xml.Append("<%s>%s</%s>", "decorativeIdentity", record->identity, "decorativeIdentity");
+    xml.Append("<%s>%.*s</%s>", "decorativeIdentity", FieldLength(record->identity),
+               record->identity, "decorativeIdentity");
   }
   xml.Append("</%s>", method);
   xml.Append("</Config>");

@@ -70,7 +70,7 @@ char* ToUtf8Bounded(const WCHAR* text) {
   const int units = static_cast<int>(n + 1);
   int written = platform::WideToMultiByte(platform::CodePage::kUtf8, text, units, out, units);
   if (written != static_cast<int>(n + 1)) {
-    std::free(out);
+    WipeAndFree(out, n + 1);
     return nullptr;
   }
   return out;
@@ -103,7 +103,12 @@ char* node_text_utf8(DomNode* node) {
   if (node == nullptr) return nullptr;
   WText text(g_dom->node_text(node));
   if (!text) return nullptr;
-  return ToUtf8Bounded(text.get());
+  char* utf8 = ToUtf8Bounded(text.get());
+  // The text may be a password: its UTF-16 copy does not outlive the call.
+  size_t units = 0;
+  while (text.get()[units] != 0) ++units;
+  SecureWipe(text.get(), units * sizeof(WCHAR));
+  return utf8;
 }
 
 char* get_encrypted_attribute(DomNode* node) {

@@ -1,0 +1,298 @@
+// Secret hygiene: the product, loaded as the host loads it, is run through
+// every export that handles a password or a PIN, while the free watch looks
+// into each block the module lets go of. None may still hold the password or
+// the PIN the test put in, as 8-bit text or as UTF-16. Blocks handed out to
+// the host are the host's, and the test frees them itself.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "doubles/sibling_doubles_client.h"
+#include "frame/cdata.h"
+#include "frame/exports.h"
+#include "frame/registry.h"
+#include "protect/custom_protect.h"
+#include "protect/profile_protect.h"
+#include "support/free_watch.h"
+#include "support/test_env.h"
+#include "support/xml_test_util.h"
+#include "ui/dialog_profile.h"
+
+namespace velto {
+namespace {
+
+constexpr char kPassword[] = "Pw-hygiene-7Qz!";
+constexpr char kPin[] = "93651827";
+constexpr char16_t kPasswordWide[] = u"Pw-hygiene-7Qz!";
+constexpr char16_t kPinWide[] = u"93651827";
+
+using Dialog = std::function<int(int dialog, _VELTO_WLAN_PROFILE_V120*, int* password_changed)>;
+
+int RunDialog(void* context, int dialog, _VELTO_WLAN_PROFILE_V120* profile, int, int* changed) {
+  return (*static_cast<Dialog*>(context))(dialog, profile, changed);
+}
+
+EAP_METHOD_TYPE Method(uint8_t type) { return {{type, 0, 0}, 0}; }
+
+cdata Record(uint8_t type) {
+  cdata record{};
+  MakeDefaultRecord(type, &record);
+  return record;
+}
+
+// A saved TTLS record whose password is in the stored sealed form.
+cdata SealedTtlsRecord() {
+  cdata record = Record(kEapTypeTtls);
+  record.cred_source = kCredSaved;
+  char* sealed = CryptProtectCustom(kPassword);
+  CopyTextField(record.password, sealed);
+  std::free(sealed);
+  record.flags |= kFlagPasswordCustomProtected;
+  return record;
+}
+
+class SecretHygieneTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    root_ = test::MakeTempDir();
+    test::SetEnvVar("HOME", root_.c_str());
+    test::SetEnvVar("XDG_DATA_HOME", (root_ + "/data").c_str());
+    test::SetEnvVar("VELTOEAP_REGISTRY_ROOT", (root_ + "/registry").c_str());
+    test::SetEnvVar("VELTOEAP_COMMON_FILES", (root_ + "/common").c_str());
+    // The installation's library directory holds the doubles; the module
+    // reads it when it loads.
+    platform::RegistryKey* key = nullptr;
+    ASSERT_EQ(platform::g_registry->create_machine_key(platform::kVeltoWirelessKey, &key), 0u);
+    std::string dir = test::SiblingDoublesDir();
+    platform::g_registry->set_value(key, "TamrixBinDir", platform::kRegSz,
+                                    reinterpret_cast<const uint8_t*>(dir.c_str()),
+                                    static_cast<uint32_t>(dir.size() + 1));
+    platform::g_registry->close_key(key);
+    std::string error;
+    ASSERT_TRUE(test::FindSimcoreDouble(test::SiblingLookup::kLoadIfNeeded, &sim_, &error)) << error;
+    ASSERT_TRUE(test::FindAuthDialogsDouble(test::SiblingLookup::kLoadIfNeeded, &dialogs_, &error))
+        << error;
+    module_ = test::LoadModule(VELTO_MODULE_NAME);
+    ASSERT_NE(module_, nullptr) << dlerror();
+    Dl_info info{};
+    ASSERT_NE(dladdr(test::ModuleEntry(module_, "EapPeerFreeMemory"), &info), 0);
+    module_base_ = info.dli_fbase;
+  }
+  static void TearDownTestSuite() {
+    test::UnloadModule(module_);
+    test::RemoveTree(root_);
+  }
+  void SetUp() override {
+    ASSERT_NE(module_, nullptr);
+    sim_.reset();
+    dialogs_.reset();
+  }
+
+  template <typename F>
+  static F* Entry(const char* name) {
+    return reinterpret_cast<F*>(test::ModuleEntry(module_, name));
+  }
+
+  // Runs `step` under the free watch; the module's frees that still held a
+  // secret, one line each.
+  static std::string SecretsFreedDuring(const std::function<void()>& step) {
+    // Made once: the test frees nothing that holds a secret while it watches.
+    static const std::vector<std::string> secrets = {kPassword, kPin};
+    test::StartFreeWatch(module_base_, secrets);
+    step();
+    std::string found;
+    for (const test::FreedSecret& f : test::StopFreeWatch()) {
+      found += f.secret + (f.wide ? " (UTF-16)" : "") + " in a block of " +
+               std::to_string(f.block_size) + " bytes freed at " + f.freed_by + "\n";
+    }
+    return found;
+  }
+
+  static void WithDialog(Dialog dialog, const std::function<void()>& step) {
+    dialogs_.set_hook(RunDialog, &dialog);
+    step();
+    dialogs_.set_hook(nullptr, nullptr);
+  }
+
+  static std::string root_;
+  static void* module_;
+  static const void* module_base_;
+  static test::SimcoreDouble sim_;
+  static test::AuthDialogsDouble dialogs_;
+};
+
+std::string SecretHygieneTest::root_;
+void* SecretHygieneTest::module_ = nullptr;
+const void* SecretHygieneTest::module_base_ = nullptr;
+test::SimcoreDouble SecretHygieneTest::sim_;
+test::AuthDialogsDouble SecretHygieneTest::dialogs_;
+
+// The watch itself: a block holding the password, in either form, that the
+// module frees (EapPeerFreeMemory) is reported.
+TEST_F(SecretHygieneTest, WatchSeesTheModuleFreeingASecret) {
+  auto free_memory = Entry<decltype(EapPeerFreeMemory)>("EapPeerFreeMemory");
+  ASSERT_NE(free_memory, nullptr);
+  std::string found = SecretsFreedDuring([&] {
+    free_memory(strdup(kPassword));
+    auto* wide = static_cast<char16_t*>(std::malloc(sizeof kPinWide));
+    std::memcpy(wide, kPinWide, sizeof kPinWide);
+    free_memory(wide);
+  });
+  EXPECT_NE(found.find(std::string(kPassword) + " in a block"), std::string::npos) << found;
+  EXPECT_NE(found.find(std::string(kPin) + " (UTF-16)"), std::string::npos) << found;
+  EXPECT_EQ(std::count(found.begin(), found.end(), '\n'), 2) << found;
+}
+
+TEST_F(SecretHygieneTest, ConfigurationImportAndExport) {
+  auto import = Entry<decltype(EapPeerConfigXml2Blob)>("EapPeerConfigXml2Blob");
+  auto export_ = Entry<decltype(EapPeerConfigBlob2Xml)>("EapPeerConfigBlob2Xml");
+  ASSERT_TRUE(import && export_);
+  char* profile_sealed = EncryptProfileIdentityData(kPassword);
+  ASSERT_NE(profile_sealed, nullptr);
+  const std::string saved_head =
+      "<Config><EapTtls><Phase2Type>PAP</Phase2Type><credSaved><identity>alice</identity>";
+  const std::vector<std::pair<const char*, std::string>> documents = {
+      {"plain password", saved_head + "<password>" + kPassword + "</password></credSaved></EapTtls></Config>"},
+      {"sealed password", saved_head + "<password encrypted='true'>" + profile_sealed +
+                              "</password></credSaved></EapTtls></Config>"},
+  };
+  std::free(profile_sealed);
+  for (const auto& [name, text] : documents) {
+    test::XmlDocument document = test::ParseXml(text);
+    ASSERT_TRUE(document) << name;
+    BYTE* record = nullptr;
+    DWORD size = 0;
+    EAP_ERROR* error = nullptr;
+    std::string found = SecretsFreedDuring([&] {
+      EXPECT_EQ(import(0, Method(kEapTypeTtls), document.get(), &record, &size, &error), 0u);
+    });
+    EXPECT_EQ(found, "") << "import, " << name;
+    std::free(record);
+  }
+
+  cdata plain = Record(kEapTypeTtls);
+  CopyTextField(plain.password, kPassword);
+  for (const cdata& record : {SealedTtlsRecord(), plain}) {
+    cdata copy = record;
+    VeltoXmlDocument* document = nullptr;
+    EAP_ERROR* error = nullptr;
+    std::string found = SecretsFreedDuring([&] {
+      EXPECT_EQ(export_(0, Method(kEapTypeTtls), reinterpret_cast<const BYTE*>(&copy),
+                        kCdataSize, &document, &error), 0u);
+    });
+    EXPECT_EQ(found, "") << "export, flags " << record.flags;
+    test::XmlDocument owned(document);
+  }
+}
+
+TEST_F(SecretHygieneTest, ConfigurationDialog) {
+  auto config_ui = Entry<decltype(EapPeerInvokeConfigUI)>("EapPeerInvokeConfigUI");
+  ASSERT_NE(config_ui, nullptr);
+  // The stored password shown and kept, and a new one typed.
+  for (bool typed : {false, true}) {
+    const cdata record = SealedTtlsRecord();
+    const EAP_METHOD_TYPE method = Method(kEapTypeTtls);
+    DWORD size = 0;
+    BYTE* out = nullptr;
+    EAP_ERROR* error = nullptr;
+    std::string found = SecretsFreedDuring([&] {
+      WithDialog(
+          [&](int, _VELTO_WLAN_PROFILE_V120* p, int* changed) {
+            if (typed) {
+              std::memset(p->password_text, 0, sizeof p->password_text);
+              std::strcpy(p->password_text, kPassword);
+              if (changed != nullptr) *changed = 1;
+            }
+            return 1;
+          },
+          [&] {
+            EXPECT_EQ(config_ui(&method, nullptr, 0, kCdataSize,
+                                reinterpret_cast<const BYTE*>(&record), &size, &out, &error),
+                      0u);
+          });
+    });
+    EXPECT_EQ(found, "") << (typed ? "new password typed" : "stored password kept");
+    std::free(out);
+    std::free(error);
+  }
+}
+
+TEST_F(SecretHygieneTest, IdentityDialog) {
+  auto identity_ui = Entry<decltype(EapPeerInvokeIdentityUI)>("EapPeerInvokeIdentityUI");
+  ASSERT_NE(identity_ui, nullptr);
+  auto run = [&](uint8_t type, Dialog dialog) {
+    const cdata record = Record(type);
+    const EAP_METHOD_TYPE method = Method(type);
+    DWORD size = 0;
+    BYTE* out = nullptr;
+    LPWSTR identity = nullptr;
+    EAP_ERROR* error = nullptr;
+    std::string found = SecretsFreedDuring([&] {
+      WithDialog(dialog, [&] {
+        EXPECT_EQ(identity_ui(&method, 0, nullptr, kCdataSize,
+                              reinterpret_cast<const BYTE*>(&record), 0, nullptr, &size, &out,
+                              &identity, &error),
+                  0u);
+      });
+    });
+    std::free(out);
+    std::free(identity);
+    std::free(error);
+    return found;
+  };
+  EXPECT_EQ(run(kEapTypeTtls,
+                [](int, _VELTO_WLAN_PROFILE_V120* p, int*) {
+                  std::strcpy(p->user_name, "alice");
+                  std::strcpy(p->password_text, kPassword);
+                  return 1;
+                }),
+            "");
+  // A wrong PIN first, so the PIN goes through the dialog twice.
+  sim_.push_imsi(kSwcPinWrong, "");
+  sim_.push_imsi(0, "001010123456789");
+  EXPECT_EQ(run(kEapTypeSim,
+                [](int, _VELTO_WLAN_PROFILE_V120* p, int*) {
+                  std::strcpy(p->reader_name, "Reader 0");
+                  std::strcpy(p->pin_text, kPin);
+                  return 1;
+                }),
+            "");
+}
+
+TEST_F(SecretHygieneTest, CredentialInputFields) {
+  auto user_blob = Entry<decltype(EapPeerQueryUserBlobFromCredentialInputFields)>(
+      "EapPeerQueryUserBlobFromCredentialInputFields");
+  ASSERT_NE(user_blob, nullptr);
+  auto run = [&](uint8_t type, std::vector<std::pair<const char16_t*, const char16_t*>> typed) {
+    std::vector<std::u16string> texts;
+    texts.reserve(2 * typed.size());
+    std::vector<EAP_CONFIG_INPUT_FIELD_DATA> fields;
+    for (auto [label, data] : typed) {
+      WCHAR* l = texts.emplace_back(label).data();
+      WCHAR* d = texts.emplace_back(data).data();
+      fields.push_back({sizeof(EAP_CONFIG_INPUT_FIELD_DATA), {}, 0, l, d, 0, 0});
+    }
+    EapConfigInputFieldArray array = {0, static_cast<DWORD>(fields.size()), fields.data()};
+    cdata record = Record(type);
+    DWORD size = 0;
+    BYTE* blob = nullptr;
+    std::string found = SecretsFreedDuring([&] {
+      EXPECT_EQ(user_blob(nullptr, Method(type), 0, kCdataSize, reinterpret_cast<BYTE*>(&record),
+                          &array, &size, &blob, nullptr),
+                0u);
+    });
+    std::free(blob);
+    return found;
+  };
+  EXPECT_EQ(run(kEapTypeTtls, {{u"Username", u"alice"}, {u"Password", kPasswordWide}}), "");
+  EXPECT_EQ(run(kEapTypeSim, {{u"PIN", kPinWide}}), "");
+}
+
+}  // namespace
+}  // namespace velto
