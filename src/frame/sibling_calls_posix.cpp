@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -65,12 +66,16 @@ void ModuleFolder(char* buffer, size_t capacity) {
   buffer[0] = '\0';
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) == 0 || info.dli_fname == nullptr) return;
-  const char* slash = std::strrchr(info.dli_fname, '/');
-  if (slash == nullptr) return;
-  size_t length = static_cast<size_t>(slash - info.dli_fname);
-  if (length == 0 || length >= capacity) return;
-  std::memcpy(buffer, info.dli_fname, length);
-  buffer[length] = '\0';
+  // A program's own name is the one it was started by, maybe relative.
+  char* image = realpath(info.dli_fname, nullptr);
+  if (image == nullptr) return;
+  const char* slash = std::strrchr(image, '/');
+  size_t length = slash != nullptr ? static_cast<size_t>(slash - image) : 0;
+  if (length != 0 && length < capacity) {
+    std::memcpy(buffer, image, length);
+    buffer[length] = '\0';
+  }
+  std::free(image);
 }
 
 // Caller holds library.bind_mutex.
