@@ -473,6 +473,7 @@ TEST(ConfigDialogTest, SimAndAkaShowOnlyTheIdentityBands) {
     _VELTO_WLAN_PROFILE_V120 profile = NewProfile(kind);
     Put(profile.user_name, "1$imsi$");
     Put(profile.password_text, "unused");
+    Put(profile.roaming_identity, "anonymous@wlan.velto.example");
     int password_changed = 1;
     int result = RunDialog(
         [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
@@ -501,6 +502,7 @@ TEST(ConfigDialogTest, SimAndAkaShowOnlyTheIdentityBands) {
         });
     ASSERT_EQ(result, 1);
     EXPECT_STREQ(profile.user_name, "0$imsi$@wlan.velto.example");
+    EXPECT_STREQ(profile.roaming_identity, "anonymous@wlan.velto.example");
     EXPECT_STREQ(profile.password_text, "unused");
     EXPECT_EQ(password_changed, 0);
   }
