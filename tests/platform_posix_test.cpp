@@ -20,6 +20,7 @@
 #include "frame/registry.h"
 #include "frame/text_convert.h"
 #include "protect/data_protection.h"
+#include "protect/key_file_posix.h"
 #include "support/test_env.h"
 
 namespace velto::platform {
@@ -154,6 +155,8 @@ TEST_F(DataProtectionPosix, UnsafeKeyFilesAreRefusedAndNeverReplaced) {
        [](const fs::path& k, const fs::path& s) { fs::remove(k), fs::create_symlink(s, k); }},
       {"a directory",
        [](const fs::path& k, const fs::path&) { fs::remove(k), fs::create_directory(k); }},
+      // Opening it must not wait for a writer.
+      {"a FIFO", [](const fs::path& k, const fs::path&) { fs::remove(k), mkfifo(k.c_str(), 0600); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -167,6 +170,67 @@ TEST_F(DataProtectionPosix, UnsafeKeyFilesAreRefusedAndNeverReplaced) {
     fs::copy_file(spare, key);
     ASSERT_EQ(Open(*sealed), "kept");
   }
+}
+
+// Whoever can write in a folder on the way to the key can swap the key: such
+// a folder is refused, and so is a key folder that is a link or not ours.
+TEST_F(DataProtectionPosix, UnsafeKeyFoldersAreRefused) {
+  const std::optional<std::string> sealed = Seal("kept");
+  ASSERT_TRUE(sealed.has_value());
+  const fs::path folder = KeyFile().parent_path(), moved = home_ / "moved";
+  const struct {
+    const char* what;
+    bool (*spoil)(const fs::path& folder, const fs::path& moved);  // false: cannot here
+    void (*mend)(const fs::path& folder, const fs::path& moved);
+  } cases[] = {
+      {"key folder writable by group", [](auto& f, auto&) { return chmod(f.c_str(), 0770) == 0; },
+       [](auto& f, auto&) { chmod(f.c_str(), 0700); }},
+      {"key folder writable by others", [](auto& f, auto&) { return chmod(f.c_str(), 0703) == 0; },
+       [](auto& f, auto&) { chmod(f.c_str(), 0700); }},
+      {"data root writable by others",
+       [](auto& f, auto&) { return chmod(f.parent_path().c_str(), 0777) == 0; },
+       [](auto& f, auto&) { chmod(f.parent_path().c_str(), 0700); }},
+      {"key folder a link to a folder with a good key",
+       [](auto& f, auto& m) { return rename(f.c_str(), m.c_str()) == 0 && symlink(m.c_str(), f.c_str()) == 0; },
+       [](auto& f, auto& m) { fs::remove(f), fs::rename(m, f); }},
+      {"key folder of another owner",
+       [](auto& f, auto&) { return chown(f.c_str(), geteuid() + 1, static_cast<gid_t>(-1)) == 0; },
+       [](auto& f, auto&) { chown(f.c_str(), geteuid(), static_cast<gid_t>(-1)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.spoil(folder, moved)) continue;  // changing an owner needs root
+    EXPECT_EQ(Seal("new"), std::nullopt);
+    EXPECT_EQ(Open(*sealed), std::nullopt);
+    c.mend(folder, moved);
+    ASSERT_EQ(Open(*sealed), "kept");
+  }
+}
+
+// A relative home would put the key wherever the process happens to run.
+TEST_F(DataProtectionPosix, RelativeHomeGivesNoKey) {
+  const fs::path cwd = fs::current_path();
+  fs::current_path(home_);
+  ScopedEnv xdg("XDG_DATA_HOME", nullptr);
+  ScopedEnv home("HOME", "relative");
+  EXPECT_EQ(Seal("x"), std::nullopt);
+  EXPECT_FALSE(fs::exists(home_ / "relative"));
+  fs::current_path(cwd);
+}
+
+// Without hard links the key is made in place; it is still made once.
+TEST_F(DataProtectionPosix, FileSystemWithoutLinksStillGetsOneKey) {
+  static const KeyLinkApi kNoLinks = {[](int, const char*, int, const char*, int) {
+    errno = EPERM;
+    return -1;
+  }};
+  ScopedSeamOverride<KeyLinkApi> no_links(g_key_link, &kNoLinks);
+  const std::optional<std::string> sealed = Seal("no links");
+  ASSERT_TRUE(sealed.has_value());
+  EXPECT_EQ(Entries(KeyFile().parent_path()), Names{"key"}) << "temporary file left";
+  EXPECT_EQ(fs::status(KeyFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(Seal("again").has_value());
+  EXPECT_EQ(Open(*sealed), "no links");
 }
 
 TEST_F(DataProtectionPosix, KeyOfAnotherOwnerIsRefused) {

@@ -17,10 +17,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "frame/memory.h"
 #include "protect/data_protection.h"
+#include "protect/key_file_posix.h"
 
 namespace velto::platform {
 namespace {
@@ -60,32 +64,97 @@ std::string HomeFromPasswd() {
   }
 }
 
-// Empty when there is no usable home. A relative XDG_DATA_HOME is ignored, as
-// the XDG base directory rules ask.
-std::string KeyDirectory() {
+// Where the key folder is: the data root (absolute) and the folders below it
+// that lead to the key. A relative XDG_DATA_HOME is ignored, as the XDG base
+// directory rules ask; a relative home gives no root at all, since the key
+// would then follow the current directory.
+struct KeyLocation {
+  std::string root;
+  const char* below[3] = {};
+};
+
+bool FindKeyLocation(KeyLocation* where) {
   const char* xdg = std::getenv("XDG_DATA_HOME");
-  std::string base;
   if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    std::string home_dir = home != nullptr && *home != '\0' ? home : HomeFromPasswd();
-    if (home_dir.empty()) return {};
-    base = home_dir + "/.local/share";
+    where->root = xdg;
+    where->below[0] = "veltoeap";
+    return true;
   }
-  return base + "/veltoeap";
+  const char* home = std::getenv("HOME");
+  where->root = home != nullptr && *home != '\0' ? home : HomeFromPasswd();
+  if (where->root.empty() || where->root[0] != '/') return false;
+  where->below[0] = ".local";
+  where->below[1] = "share";
+  where->below[2] = "veltoeap";
+  return true;
 }
 
-// mkdir -p; the directories it makes are the user's alone.
-bool MakePrivateDirectories(const std::string& dir) {
-  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-    std::string prefix = dir.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0700) != 0) {
-      struct stat st;
-      if (errno != EEXIST || stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    }
-    if (slash == std::string::npos) return true;
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Reset(-1); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void Reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
   }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// A folder on the way to the key may be ours or root's, and no one else may
+// write in it (a root-owned sticky folder such as /tmp excepted: there only
+// an entry's owner can rename or remove it). The key folder itself must be
+// ours and writable by us alone.
+bool FolderIsSafe(int fd, bool is_key_folder) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (is_key_folder) return st.st_uid == geteuid() && (st.st_mode & 022) == 0;
+  if (st.st_uid != geteuid() && st.st_uid != 0) return false;
+  return (st.st_mode & 022) == 0 || (st.st_uid == 0 && (st.st_mode & S_ISVTX) != 0);
+}
+
+// Opens `name` below `parent` as a folder, making it (0700) when `create`
+// allows and it is missing. Links are followed only where `follow` says: the
+// data root is the user's own choice, the folders below it are ours.
+int OpenFolder(int parent, const char* name, bool follow, bool create) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+  int fd = openat(parent, name, flags);
+  if (fd < 0 && errno == ENOENT && create) {
+    if (mkdirat(parent, name, 0700) != 0 && errno != EEXIST) return -1;
+    fd = openat(parent, name, flags | O_NOFOLLOW);
+  }
+  return fd;
+}
+
+// Opens the key folder, checking every folder from / down to it; -1 when any
+// of them is missing (and may not be made) or unsafe.
+int OpenKeyFolder(bool create) {
+  KeyLocation where;
+  if (!FindKeyLocation(&where)) return -1;
+  std::vector<std::pair<std::string, bool>> steps;  // name, links followed
+  for (size_t start = 1; start <= where.root.size();) {
+    size_t slash = where.root.find('/', start);
+    if (slash == std::string::npos) slash = where.root.size();
+    std::string name = where.root.substr(start, slash - start);
+    if (!name.empty() && name != ".") steps.emplace_back(std::move(name), true);
+    start = slash + 1;
+  }
+  for (const char* name : where.below) {
+    if (name != nullptr) steps.emplace_back(name, false);
+  }
+  Fd current(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (current.get() < 0 || !FolderIsSafe(current.get(), false)) return -1;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const bool last = i + 1 == steps.size();
+    current.Reset(OpenFolder(current.get(), steps[i].first.c_str(), steps[i].second, create));
+    if (current.get() < 0 || !FolderIsSafe(current.get(), last)) return -1;
+  }
+  return current.Release();
 }
 
 bool ReadAll(int fd, unsigned char* data, size_t size) {
@@ -113,9 +182,11 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
 enum class KeyState { kLoaded, kMissing, kRefused };
 
 // A key file we did not make the way we make it (other owner, shared
-// permissions, wrong size, a link) is refused rather than used or replaced.
-KeyState LoadKey(const std::string& path, KeyBuffer* key) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+// permissions, wrong size, a link, a FIFO or device) is refused rather than
+// used or replaced. O_NONBLOCK: opening a planted FIFO must not wait for a
+// writer.
+KeyState LoadKey(int folder, KeyBuffer* key) {
+  int fd = openat(folder, "key", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? KeyState::kMissing : KeyState::kRefused;
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
@@ -125,31 +196,41 @@ KeyState LoadKey(const std::string& path, KeyBuffer* key) {
   return ok ? KeyState::kLoaded : KeyState::kRefused;
 }
 
-// Writes a fresh key under a temporary name and links it into place: link
-// never replaces an existing file, so of two racing processes the first key
-// wins and both use it.
-bool CreateKey(const std::string& dir, const std::string& path, KeyBuffer* key) {
-  std::string temp = dir + "/.key-XXXXXX";
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
+// Writes a fresh key into a new file `name` (which must not exist yet).
+bool WriteNewKeyFile(int folder, const char* name, const KeyBuffer& key) {
+  int fd = openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  randombytes_buf(key->bytes, kKeySize);
-  bool ok = fchmod(fd, 0600) == 0 && WriteAll(fd, key->bytes, kKeySize) && fsync(fd) == 0;
+  bool ok = fchmod(fd, 0600) == 0 && WriteAll(fd, key.bytes, kKeySize) && fsync(fd) == 0;
   if (close(fd) != 0) ok = false;
-  if (!ok) {
-    unlink(temp.c_str());
-    return false;
-  }
-  int linked = link(temp.c_str(), path.c_str());
+  if (!ok) unlinkat(folder, name, 0);
+  return ok;
+}
+
+int LinkAt(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  return linkat(from_dir, from, to_dir, to, flags);
+}
+
+// Puts a fresh key in place. The key is written under a temporary name and
+// linked as "key": a link never replaces a file, so of two racing processes
+// the first key wins and both use it. Where the file system has no hard
+// links, the key is written straight into "key" made with O_EXCL: a process
+// racing that first write finds a short file and fails that one call, but no
+// two keys are ever used.
+bool CreateKey(int folder, KeyBuffer* key) {
+  randombytes_buf(key->bytes, kKeySize);
+  char temp[32];
+  std::snprintf(temp, sizeof temp, ".key-%08x", randombytes_random());
+  if (!WriteNewKeyFile(folder, temp, *key)) return false;
+  int linked = g_key_link->link_at(folder, temp, folder, "key", 0);
   int err = errno;
-  unlink(temp.c_str());
+  unlinkat(folder, temp, 0);
   if (linked != 0) {
-    return err == EEXIST && LoadKey(path, key) == KeyState::kLoaded;
+    if (err == EEXIST) return LoadKey(folder, key) == KeyState::kLoaded;
+    if (!WriteNewKeyFile(folder, "key", *key)) {
+      return errno == EEXIST && LoadKey(folder, key) == KeyState::kLoaded;
+    }
   }
-  int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    fsync(dir_fd);
-    close(dir_fd);
-  }
+  fsync(folder);
   return true;
 }
 
@@ -157,16 +238,15 @@ bool CreateKey(const std::string& dir, const std::string& path, KeyBuffer* key) 
 // call so that a change of XDG_DATA_HOME takes effect at once.
 bool GetKey(bool create, KeyBuffer* key) {
   try {
-    std::string dir = KeyDirectory();
-    if (dir.empty()) return false;
-    std::string path = dir + "/key";
-    switch (LoadKey(path, key)) {
+    Fd folder(OpenKeyFolder(create));
+    if (folder.get() < 0) return false;
+    switch (LoadKey(folder.get(), key)) {
       case KeyState::kLoaded:
         return true;
       case KeyState::kRefused:
         return false;
       case KeyState::kMissing:
-        return create && MakePrivateDirectories(dir) && CreateKey(dir, path, key);
+        return create && CreateKey(folder.get(), key);
     }
     return false;
   } catch (const std::bad_alloc&) {
@@ -262,9 +342,11 @@ void FreeBlob(ProtectedBlob* blob) {
 }
 
 const DataProtectionApi kPosixDataProtection = {Protect, Unprotect, FreeBlob};
+const KeyLinkApi kPosixKeyLink = {LinkAt};
 
 }  // namespace
 
 Seam<DataProtectionApi> g_data_protection(&kPosixDataProtection);
+Seam<KeyLinkApi> g_key_link(&kPosixKeyLink);
 
 }  // namespace velto::platform
