@@ -21,7 +21,7 @@ std::vector<Pair> Pairs() {
     double target;
   };
   for (Import p : {Import{"ttls-saved", 3.0}, Import{"ttls-sealed", 0}, Import{"ttls-prompt", 0},
-                   Import{"sim", 1.3}, Import{"aka", 1.3}}) {
+                   Import{"sim", 1.3}, Import{"aka", 1.3}, Import{"siblings", 3.0}}) {
     pairs.push_back({"import", std::string("xml/import/") + p.profile,
                      std::string("xml/parse/") + p.profile, p.target});
   }

@@ -124,10 +124,48 @@ TEST_F(ConfigExport, RefusesWhatItCannotUse) {
     cdata other = Record(type);
     EXPECT_EQ(Export(&other, kEapTypeTtls).status, 87u) << type;
   }
-  for (const char* text : {"a<b", "a&b", "</EapTtls>"}) {
-    cdata bad = Record(kEapTypeTtls);
-    CopyTextField(bad.anon_identity, text);
-    EXPECT_EQ(Export(&bad).status, 87u) << text;
+}
+
+// A field text holding "<" or "&" is refused before anything is written,
+// also where it would parse (a balanced tag, a reference) and so turn into
+// markup: server validation must not become "any trusted server". ">" and
+// quotes are characters like any other in element content.
+TEST_F(ConfigExport, RefusesFieldTextsHoldingMarkup) {
+  using Set = void (*)(cdata&, const char*);
+  const struct {
+    uint32_t type;
+    const char* element;
+    Set set;
+  } fields[] = {
+      {kEapTypeTtls, "identity", [](cdata& r, const char* t) { CopyTextField(r.identity, t); }},
+      {kEapTypeTtls, "password", [](cdata& r, const char* t) { CopyTextField(r.password, t); }},
+      {kEapTypeTtls, "anonymousIdentity",
+       [](cdata& r, const char* t) { CopyTextField(r.anon_identity, t); }},
+      {kEapTypeTtls, "serverCertificateHash",
+       [](cdata& r, const char* t) { CopyTextField(r.ca_hash, t); }},
+      {kEapTypeTtls, "subjectMatchString",
+       [](cdata& r, const char* t) { CopyTextField(r.subject_match, t); }},
+      {kEapTypeSim, "alternativeIdentity",
+       [](cdata& r, const char* t) { CopyTextField(r.alternative_identity, t); }},
+      {kEapTypeAka, "decorativeIdentity",
+       [](cdata& r, const char* t) { CopyTextField(r.identity, t); }},
+  };
+  for (const auto& f : fields) {
+    const std::string e = f.element;
+    for (const std::string& text : {"/sx</" + e + "><anyTrustedServer/><" + e + ">",
+                                    "x</" + e + "><a/><" + e + ">",  // fits the hash too
+                                    std::string("a&amp;b"), std::string("a<b")}) {
+      SCOPED_TRACE(e + ": " + text);
+      cdata r = Record(f.type);
+      CopyTextField(r.identity, "alice");
+      r.flags = kFlagPasswordProfileEncrypted;  // the password as it stands
+      CopyTextField(r.password, "c2VhbGVk");
+      CopyTextField(r.ca_hash, "hash");
+      f.set(r, text.c_str());
+      const cdata before = r;
+      EXPECT_EQ(Export(&r).status, 87u);
+      EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << "the record changed";
+    }
   }
 }
 
@@ -151,6 +189,7 @@ TEST_F(ConfigExport, SavedPasswordTravelsOnlySealed) {
   } cases[] = {
       {kCredSaved, 0, kProfile, "s3cret", "s3cret", ""},
       {kCredSaved, kCustom, kProfile, custom, "pw", ""},
+      {kCredSaved, kCustom | kProfile, kProfile, custom, "pw", ""},  // opened: plain, both cleared
       {kCredSaved, 0, 0, too_long, too_long, none},
       {kCredSaved, kCustom, kCustom, foreign, foreign, none},
       {kCredPrompt, kCustom, 0, custom, "pw", "<credPrompt/>"},
@@ -170,6 +209,18 @@ TEST_F(ConfigExport, SavedPasswordTravelsOnlySealed) {
                                                     "</identity><password encrypted=\"true\">" +
                                                         std::string(r.password) + "</password>"));
   }
+}
+
+// An empty saved password is written as empty, not sealed: a sealed empty
+// text opens to nothing and came back as a password that cannot be opened.
+TEST_F(ConfigExport, EmptySavedPasswordStaysEmpty) {
+  cdata r = Record(kEapTypeTtls);
+  CopyTextField(r.identity, "alice");
+  Exported e = Export(&r);
+  EXPECT_THAT(e.xml, HasSubstr("<password encrypted=\"false\"/>"));
+  EXPECT_EQ(r.flags, 0u);
+  EXPECT_STREQ(e.back.password, "");
+  EXPECT_EQ(e.back.flags, 0u);
 }
 
 // Every Phase2Type code is written by its name, and reads back as the code of
@@ -234,7 +285,7 @@ TEST_F(ConfigExport, RoundTripKeepsWhatTheXmlCarries) {
   r.cred_source = kCredSso;
   CopyTextField(r.anon_identity, "anon@corp");
   CopyTextField(r.ca_hash, "hash://00112233445566778899aabbccddeeff00112233");
-  CopyTextField(r.subject_match, "/dcorp.example");
+  CopyTextField(r.subject_match, "/dcorp.example>\"q\"'a'");
   cdata aka = Record(kEapTypeAka);
   aka.cred_source = kCredPrompt;
   CopyTextField(aka.alternative_identity, "alt@realm");

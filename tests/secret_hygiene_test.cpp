@@ -159,6 +159,9 @@ TEST_F(SecretHygieneTest, ConfigurationImportAndExport) {
       "<Config><EapTtls><Phase2Type>PAP</Phase2Type><credSaved><identity>alice</identity>";
   const std::vector<std::pair<const char*, std::string>> documents = {
       {"plain password", saved_head + "<password>" + kPassword + "</password></credSaved></EapTtls></Config>"},
+      {"password split by CDATA, a comment and a reference",
+       saved_head + "<password>Pw-hyg<![CDATA[iene-7Qz!]]><!--c-->&#45;and-more</password>"
+                    "</credSaved></EapTtls></Config>"},
       {"sealed password", saved_head + "<password encrypted='true'>" + profile_sealed +
                               "</password></credSaved></EapTtls></Config>"},
   };

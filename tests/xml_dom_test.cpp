@@ -45,14 +45,12 @@ std::optional<std::string> Attribute(DomNode* node, const std::string& name) {
 // text also counts white space the child lists do not show.)
 std::string Outline(DomNode* node, bool texts = false) {
   std::string out = Name(node).value_or("<no name>");
-  long count = 0;
-  if (!g_dom->child_count(node, &count)) return out + "<no child list>";
-  if (count == 0 && texts) return out + "=" + Text(node).value_or("<null>");
-  for (long i = 0; i < count; ++i) {
-    NodeRef child(g_dom->child_at(node, i));
-    out += (i == 0 ? "(" : ",") + (child ? Outline(child.get(), texts) : "<null>");
+  NodeRef child(g_dom->first_child_of(node));
+  if (!child) return texts ? out + "=" + Text(node).value_or("<null>") : out;
+  for (char sep = '('; child; child.reset(g_dom->next_sibling(child.get())), sep = ',') {
+    out += sep + Outline(child.get(), texts);
   }
-  return count != 0 ? out + ")" : out;
+  return out + ")";
 }
 
 class XmlDomTest : public ::testing::Test {
@@ -68,7 +66,10 @@ class XmlDomTest : public ::testing::Test {
   // The document's first child, then down by child index.
   NodeRef At(const std::vector<long>& path = {}) {
     NodeRef node(g_dom->first_child(doc_.get()));
-    for (long index : path) node.reset(node ? g_dom->child_at(node.get(), index) : nullptr);
+    for (long index : path) {
+      node.reset(node ? g_dom->first_child_of(node.get()) : nullptr);
+      for (long i = 0; i < index && node; ++i) node.reset(g_dom->next_sibling(node.get()));
+    }
     return node;
   }
 
@@ -104,14 +105,27 @@ TEST_F(XmlDomTest, TreeShapeAndNamesFollowMsxmlDefaults) {
   }
 }
 
-// The import walks child lists by index: outside a list there is no node.
-TEST_F(XmlDomTest, ChildAtOutsideTheListGivesNull) {
-  ASSERT_TRUE(Load("<a><b/>\n<c/></a>"));
-  for (long index : {2L, -1L}) EXPECT_EQ(NodeRef(g_dom->child_at(At().get(), index)), nullptr);
-  long count = -1;
-  ASSERT_TRUE(g_dom->child_count(At({0}).get(), &count));
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(NodeRef(g_dom->child_at(At({0}).get(), 0)), nullptr);
+// The import walks a child list sibling by sibling and compares each name
+// where it is: whole, prefix included, code unit by code unit.
+TEST_F(XmlDomTest, SiblingsAndNamesInPlace) {
+  ASSERT_TRUE(Load("<a><b/>\n<p:c xmlns:p='urn:p'/><!--k--><\xC3\xA9/></a>"));
+  NodeRef b(g_dom->first_child_of(At().get()));
+  EXPECT_EQ(NodeRef(g_dom->first_child_of(b.get())), nullptr);
+  NodeRef c(g_dom->next_sibling(b.get()));
+  NodeRef k(g_dom->next_sibling(c.get()));
+  NodeRef e(g_dom->next_sibling(k.get()));
+  EXPECT_EQ(NodeRef(g_dom->next_sibling(e.get())), nullptr);
+  const struct {
+    DomNode* node;
+    const char* name;
+    int same;
+  } cases[] = {{b.get(), "b", 1},          {b.get(), "B", 0},      {b.get(), "bb", 0},
+               {c.get(), "p:c", 1},        {c.get(), "c", 0},      {c.get(), "p:", 0},
+               {c.get(), "p:c\xC3\xA9", 0}, {k.get(), "#comment", 1}, {e.get(), "\xC3\xA9", 1},
+               {e.get(), "e", 0}};
+  for (const auto& t : cases) {
+    EXPECT_EQ(g_dom->name_is(t.node, ToWide(t.name).c_str()), t.same) << t.name;
+  }
 }
 
 // Rules 6 to 9: the text property.

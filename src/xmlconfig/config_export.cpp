@@ -56,8 +56,45 @@ class XmlText {
   size_t used_ = 0;
 };
 
+// Field texts stand in element content as they are. There only "<" and "&"
+// start markup; a text holding either is refused, also one that would parse
+// (a balanced tag, a reference) and so say something else than the record.
+// ">" and quotes are characters like any other in content; what the parser
+// refuses besides ("]]>", control characters) fails the load.
+template <size_t N>
+bool IsCharacterData(const char (&field)[N]) {
+  const size_t n = strnlen(field, N);
+  return std::memchr(field, '<', n) == nullptr && std::memchr(field, '&', n) == nullptr;
+}
+
+bool WritesSavedCredentials(const cdata& record) {
+  return record.cred_source == kCredSaved && record.identity[0] != '\0';
+}
+
+// Whether every text the export takes from the record is character data. A
+// password in the profile form (0x10) is written as it stands; any other is
+// sealed on the way (Base64) or not written at all.
+bool TextsAreCharacterData(const cdata& r) {
+  switch (r.eap_type) {
+    case kEapTypeTtls: {
+      const bool saved = WritesSavedCredentials(r);
+      const bool password_as_is = saved && (r.flags & kFlagPasswordProfileEncrypted) != 0;
+      return (!saved || IsCharacterData(r.identity)) &&
+             (!password_as_is || IsCharacterData(r.password)) && IsCharacterData(r.anon_identity) &&
+             IsCharacterData(r.ca_hash) && IsCharacterData(r.subject_match);
+    }
+    case kEapTypeSim:
+    case kEapTypeAka:
+      return IsCharacterData(r.alternative_identity) && IsCharacterData(r.identity);
+    default:
+      return true;  // refused for its type
+  }
+}
+
+// An empty password is not sealed: it is written empty and stays empty.
 void SealSavedPassword(cdata* record) {
   if ((record->flags & kFlagPasswordProfileEncrypted) != 0) return;
+  if (record->password[0] == '\0') return;
   char password[sizeof record->password + 1];
   FieldText(record->password, password);
   char* sealed = EncryptProfileIdentityData(password);
@@ -70,7 +107,9 @@ void SealSavedPassword(cdata* record) {
 }
 
 // Gives a sealed password of the stored form back its plain text in the
-// record, so that it can travel in the profile identity form.
+// record, so that it can travel in the profile identity form. The field then
+// holds plain text, whatever flag 0x10 said: left set, it would have the
+// plain password written as if sealed.
 void OpenStoredPassword(cdata* record) {
   if ((record->flags & kFlagPasswordCustomProtected) == 0) return;
   char sealed[sizeof record->password + 1];
@@ -80,7 +119,7 @@ void OpenStoredPassword(cdata* record) {
   Trace("Successfully decrypted encoded data: [%s]", plain);
   SecureWipe(record->password, sizeof record->password);
   CopyTextField(record->password, plain);
-  record->flags &= ~kFlagPasswordCustomProtected;
+  record->flags &= ~(kFlagPasswordCustomProtected | kFlagPasswordProfileEncrypted);
   WipeAndFreeText(plain);
 }
 
@@ -94,7 +133,7 @@ size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
     xml.Append("<%s>%s</%s>", "Phase2Type", Phase2TextFromCode(record->phase2_type), "Phase2Type");
   }
 
-  if (record->cred_source == kCredSaved && record->identity[0] != '\0') {
+  if (WritesSavedCredentials(*record)) {
     xml.Append("<%s>", "credSaved");
     xml.Append("<identity encrypted='false'>%.*s</identity>", FieldLength(record->identity),
                record->identity);
@@ -102,6 +141,9 @@ size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
     if ((record->flags & kFlagPasswordProfileEncrypted) != 0) {
       xml.Append("<password encrypted='true'>%.*s</password>", FieldLength(record->password),
                  record->password);
+    } else if (record->password[0] == '\0') {
+      // Nothing to hide: written empty, it reads back as the empty password.
+      xml.Append("<password encrypted='false'></password>");
     } else {
       // The plain password is never written.
       xml.Append("<password encrypted='false'>%s</password>", "None");
@@ -176,6 +218,8 @@ DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const B
     }
     record = default_record.get();
   }
+  // Before anything is made or changed.
+  if (!TextsAreCharacterData(*record)) return kErrorInvalidParameter;
 
   const DomApi& dom = *g_dom;
   VeltoXmlDocument* document = dom.create_document();

@@ -6,7 +6,9 @@
 #include "frame/exports.h"
 #include "frame/memory.h"
 #include "frame/text_convert.h"
+#include "protect/base64.h"
 #include "protect/custom_protect.h"
+#include "protect/data_protection.h"
 #include "protect/profile_protect.h"
 #include "trace/trace.h"
 #include "xmlconfig/config_schema.h"
@@ -65,6 +67,31 @@ uint32_t SealPasswordInDocument(DomNode* password, const char* plain) {
   return 0;
 }
 
+// Whether a sealed text of the document opens, and to nothing: the empty
+// password sealed (earlier exports and imports wrote it so). The opener
+// gives null for that as for a text that does not open at all.
+bool OpensToNothing(const char* sealed) {
+  size_t n = std::strlen(sealed);
+  MallocPtr<char> copy(static_cast<char*>(std::malloc(n + 1)));
+  if (!copy) return false;
+  std::memcpy(copy.get(), sealed, n + 1);
+  uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  if (!Base64DecodeFlatText(copy.get(), &bytes, &size)) return false;
+  MallocPtr<uint8_t> decoded(bytes);
+  char entropy[kIdentityEntropyBufferSize];
+  BuildIdentityEntropy(entropy);
+  platform::ProtectedBlob plain;
+  if (!platform::g_data_protection->unprotect(decoded.get(), size,
+                                              reinterpret_cast<const uint8_t*>(entropy),
+                                              kIdentityEntropyLength, true, &plain)) {
+    return false;
+  }
+  const bool empty = plain.size == 0;
+  platform::g_data_protection->free_blob(&plain);
+  return empty;
+}
+
 uint32_t ReadSavedCredentials(DomNode* saved, cdata* record) {
   record->cred_source = kCredSaved;
 
@@ -95,6 +122,9 @@ uint32_t ReadSavedCredentials(DomNode* saved, cdata* record) {
     ReadText plain(OpenProfileText(password_text.p));
     if (plain) {
       CopyTextField(record->password, plain.p);
+      record->flags &= ~kFlagPasswordProfileEncrypted;
+    } else if (OpensToNothing(password_text.p)) {
+      record->password[0] = '\0';
       record->flags &= ~kFlagPasswordProfileEncrypted;
     } else {
       record->flags |= kFlagPasswordProfileEncrypted;

@@ -50,14 +50,6 @@ class WideLiteral {
   const WCHAR* units_ = nullptr;
 };
 
-bool SameUnits(const WCHAR* a, const WCHAR* b) {
-  while (*a != 0 && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
-}
-
 // n + 1 bytes for a string of n units (counted up to 4096) and its
 // terminator: the conversion fails unless every unit is one UTF-8 byte.
 char* ToUtf8Bounded(const WCHAR* text) {
@@ -87,14 +79,13 @@ NodeRef find_child_node(DomNode* parent, const char* name) {
   WideLiteral wanted(name);
   if (!wanted) return nullptr;
   const DomApi& dom = *g_dom;
-  long count = 0;
-  if (!dom.child_count(parent, &count) || count <= 0) return nullptr;
-  for (long i = 0; i < count; ++i) {
-    NodeRef child(dom.child_at(parent, i));
-    if (!child) return nullptr;
-    WText child_name(dom.node_name(child.get()));
-    if (!child_name) return nullptr;
-    if (SameUnits(child_name.get(), wanted.get())) return child;
+  // Sibling after sibling: a child looked up by index is found by walking
+  // the list from its start, quadratic over a long list.
+  for (NodeRef child(dom.first_child_of(parent)); child;
+       child.reset(dom.next_sibling(child.get()))) {
+    int same = dom.name_is(child.get(), wanted.get());
+    if (same < 0) return nullptr;
+    if (same == 1) return child;
   }
   return nullptr;
 }

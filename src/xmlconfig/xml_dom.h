@@ -29,13 +29,18 @@ struct DomApi {
   // a processing instruction named "xml".
   DomNode* (*first_child)(VeltoXmlDocument* document);
 
-  // The number of child nodes of any kind (element, text, comment, ...).
-  // White-space-only text outside xml:space="preserve" is in no child list.
-  // False when the node gives no child list.
-  bool (*child_count)(DomNode* node, long* count);
+  // The node's first child of any kind (element, text, comment, ...), and the
+  // child after `node` under the same parent; null when there is none or the
+  // call fails. White-space-only text outside xml:space="preserve" is no
+  // child. A child list is walked this way, never by index: a look-up by
+  // index walks the list from its start in both DOMs.
+  DomNode* (*first_child_of)(DomNode* node);
+  DomNode* (*next_sibling)(DomNode* node);
 
-  // The child at `index` in document order, or null when the call fails.
-  DomNode* (*child_at)(DomNode* node, long index);
+  // Compares the node's name (as node_name gives it) with `name`, code unit
+  // by code unit, without copying it out: 1 equal, 0 not, -1 when the name
+  // cannot be had.
+  int (*name_is)(DomNode* node, const WCHAR* name);
 
   // The node's name: the qualified name of an element ("a:b" keeps its
   // prefix), "#text", "#comment", "#cdata-section", the target of a

@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "frame/memory.h"
 #include "frame/text_convert.h"
 #include "xmlconfig/xml_dom.h"
 
@@ -74,6 +75,43 @@ bool IsBlank(const xmlChar* text) {
 
 bool IsHidden(const xmlNode* node) { return node->_private == &kHiddenMark; }
 
+// Gives memory back wiped: a text of the document may be the password, and a
+// string that grows leaves its earlier buffers behind as well.
+template <typename T>
+struct WipingAllocator {
+  using value_type = T;
+  WipingAllocator() = default;
+  template <typename U>
+  WipingAllocator(const WipingAllocator<U>&) {}
+  T* allocate(size_t n) { return std::allocator<T>().allocate(n); }
+  void deallocate(T* p, size_t n) {
+    SecureWipe(p, n * sizeof(T));
+    std::allocator<T>().deallocate(p, n);
+  }
+  friend bool operator==(const WipingAllocator&, const WipingAllocator&) { return true; }
+};
+using Text = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
+
+// Wipes the held text and lets its heap buffer go (wiped by the allocator):
+// one short enough stays in the object itself.
+void Wipe(Text* text) {
+  SecureWipe(text->data(), text->size());
+  text->clear();
+}
+
+// A text wiped when it goes.
+struct WipedText : Text {
+  using Text::Text;
+  ~WipedText() { Wipe(this); }
+};
+
+// xmlFree for a copy that libxml2 made of document content.
+void WipeAndXmlFree(xmlChar* text) {
+  if (text == nullptr) return;
+  SecureWipe(text, static_cast<size_t>(xmlStrlen(text)));
+  xmlFree(text);
+}
+
 // The value of the element's own xml:space attribute (the first one), or
 // null; *owned is set when the value had to be copied out.
 const xmlChar* OwnSpaceValue(const xmlNode* element, xmlChar** owned) {
@@ -106,7 +144,7 @@ bool PreservesSpace(const xmlNode* parent) {
                : xmlStrEqual(value, AsXmlChars("preserve")) ? 1
                : xmlStrEqual(value, AsXmlChars("default"))  ? 0
                                                                     : -1;
-    xmlFree(owned);
+    WipeAndXmlFree(owned);
     if (says != -1) return says == 1;
   }
   return false;
@@ -115,7 +153,7 @@ bool PreservesSpace(const xmlNode* parent) {
 // ------------------------------------------------------------ text transfer
 
 // UTF-16 in, UTF-8 out. False when the text cannot be converted.
-bool ToUtf8(const WCHAR* text, std::string* out) {
+bool ToUtf8(const WCHAR* text, Text* out) {
   // ASCII, as nearly every text here is, is copied unit for unit.
   size_t n = 0;
   WCHAR seen = 0;
@@ -327,7 +365,7 @@ void InitLibxml() {
 
 // --------------------------------------------------------------- serialise
 
-void AppendCharacterData(std::string* out, const xmlChar* text, bool escape) {
+void AppendCharacterData(Text* out, const xmlChar* text, bool escape) {
   if (text == nullptr) return;
   for (const char* p = AsChars(text); *p != 0; ++p) {
     switch (*p) {
@@ -341,7 +379,7 @@ void AppendCharacterData(std::string* out, const xmlChar* text, bool escape) {
   }
 }
 
-void AppendAttributeValue(std::string* out, const xmlChar* text) {
+void AppendAttributeValue(Text* out, const xmlChar* text) {
   if (text == nullptr) return;
   for (const char* p = AsChars(text); *p != 0; ++p) {
     switch (*p) {
@@ -357,7 +395,7 @@ void AppendAttributeValue(std::string* out, const xmlChar* text) {
   }
 }
 
-void AppendNode(std::string* out, xmlNodePtr node) {
+void AppendNode(Text* out, xmlNodePtr node) {
   switch (node->type) {
     case XML_ELEMENT_NODE: {
       std::string name = QualifiedName(node->ns ? node->ns->prefix : nullptr, node->name);
@@ -376,7 +414,7 @@ void AppendNode(std::string* out, xmlNodePtr node) {
         *out += "=\"";
         xmlChar* value = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
         AppendAttributeValue(out, value);
-        xmlFree(value);
+        WipeAndXmlFree(value);
         *out += '"';
       }
       xmlNodePtr child = FirstVisible(node->children);
@@ -399,12 +437,12 @@ void AppendNode(std::string* out, xmlNodePtr node) {
       std::string_view text(node->content ? AsChars(node->content) : "");
       *out += "<![CDATA[";
       for (size_t cut; (cut = text.find("]]>")) != std::string_view::npos;) {
-        std::string part(text.substr(0, cut + 2));
+        WipedText part(text.substr(0, cut + 2));
         AppendCharacterData(out, AsXmlChars(part.c_str()), false);
         *out += "]]><![CDATA[";
         text.remove_prefix(cut + 2);
       }
-      std::string rest(text);
+      WipedText rest(text);
       AppendCharacterData(out, AsXmlChars(rest.c_str()), false);
       *out += "]]>";
       return;
@@ -479,9 +517,9 @@ std::string_view TrimmedText(std::span<TextPiece> one) {
   return one.front().text;
 }
 
-std::string JoinText(std::vector<TextPiece>& pieces) {
+Text JoinText(std::vector<TextPiece>& pieces) {
   TrimPieces(pieces);
-  std::string result;
+  Text result;
   for (const TextPiece& piece : pieces) result += piece.text;
   return result;
 }
@@ -493,43 +531,84 @@ DomNode* FirstChild(VeltoXmlDocument* document) {
   return AsNode(FirstVisible(document->doc->children));
 }
 
-bool ChildCount(DomNode* node, long* count) {
-  if (node == nullptr || count == nullptr) return false;
-  long n = 0;
-  for (xmlNodePtr child = FirstVisible(AsXml(node)->children); child != nullptr;
-       child = NextVisible(child)) {
-    ++n;
-  }
-  *count = n;
-  return true;
+DomNode* FirstChildOf(DomNode* node) {
+  if (node == nullptr) return nullptr;
+  return AsNode(FirstVisible(AsXml(node)->children));
 }
 
-DomNode* ChildAt(DomNode* node, long index) {
-  if (node == nullptr || index < 0) return nullptr;
-  xmlNodePtr child = FirstVisible(AsXml(node)->children);
-  for (; child != nullptr && index > 0; --index) child = NextVisible(child);
-  return AsNode(child);
+DomNode* NextSibling(DomNode* node) {
+  if (node == nullptr) return nullptr;
+  return AsNode(NextVisible(AsXml(node)));
+}
+
+// The node's name as the DOM spells it, in two parts: the prefix (null
+// without one) and the rest. False for a kind of node that has no name here.
+bool NameParts(xmlNodePtr n, const char** prefix, const char** local) {
+  *prefix = nullptr;
+  switch (n->type) {
+    case XML_ELEMENT_NODE:
+      if (n->ns != nullptr && n->ns->prefix != nullptr) *prefix = AsChars(n->ns->prefix);
+      *local = AsChars(n->name);
+      return true;
+    case XML_TEXT_NODE: *local = "#text"; return true;
+    case XML_CDATA_SECTION_NODE: *local = "#cdata-section"; return true;
+    case XML_COMMENT_NODE: *local = "#comment"; return true;
+    case XML_DOCUMENT_NODE: *local = "#document"; return true;
+    case XML_PI_NODE:
+    case XML_ENTITY_REF_NODE:
+      *local = AsChars(n->name);
+      return true;
+    default:
+      return false;
+  }
 }
 
 WCHAR* NodeName(DomNode* node) {
   if (node == nullptr) return nullptr;
+  const char* prefix = nullptr;
+  const char* local = nullptr;
+  if (!NameParts(AsXml(node), &prefix, &local)) return nullptr;
   return NoThrow<WCHAR*>(nullptr, [&]() -> WCHAR* {
-    xmlNodePtr n = AsXml(node);
-    switch (n->type) {
-      case XML_ELEMENT_NODE:
-        if (n->ns == nullptr || n->ns->prefix == nullptr) return ToWide(n->name);
-        return ToWide(QualifiedName(n->ns->prefix, n->name));
-      case XML_TEXT_NODE: return ToWide("#text");
-      case XML_CDATA_SECTION_NODE: return ToWide("#cdata-section");
-      case XML_COMMENT_NODE: return ToWide("#comment");
-      case XML_DOCUMENT_NODE: return ToWide("#document");
-      case XML_PI_NODE:
-      case XML_ENTITY_REF_NODE:
-        return ToWide(n->name);
-      default:
-        return nullptr;
-    }
+    if (prefix == nullptr) return ToWide(std::string_view(local));
+    return ToWide(QualifiedName(AsXmlChars(prefix), AsXmlChars(local)));
   });
+}
+
+// Whether `*wanted` starts with `part`, unit for byte; moves past it. Only
+// for a wanted name in ASCII, which no byte of a longer UTF-8 sequence
+// matches.
+bool StartsWith(const WCHAR** wanted, const char* part) {
+  const WCHAR* w = *wanted;
+  for (; *part != 0; ++part, ++w) {
+    if (*w != static_cast<unsigned char>(*part)) return false;
+  }
+  *wanted = w;
+  return true;
+}
+
+int NameIs(DomNode* node, const WCHAR* wanted) {
+  if (node == nullptr || wanted == nullptr) return -1;
+  const WCHAR* end = wanted;
+  while (*end != 0 && *end < 0x80) ++end;
+  if (*end != 0) {  // not ASCII: compared on the UTF-16 copy
+    WCHAR* name = NodeName(node);
+    if (name == nullptr) return -1;
+    const WCHAR* a = name;
+    const WCHAR* b = wanted;
+    while (*a != 0 && *a == *b) {
+      ++a;
+      ++b;
+    }
+    const int same = *a == *b ? 1 : 0;
+    std::free(name);
+    return same;
+  }
+  const char* prefix = nullptr;
+  const char* local = nullptr;
+  if (!NameParts(AsXml(node), &prefix, &local)) return -1;
+  const WCHAR* at = wanted;
+  if (prefix != nullptr && !(StartsWith(&at, prefix) && StartsWith(&at, ":"))) return 0;
+  return StartsWith(&at, local) && *at == 0 ? 1 : 0;
 }
 
 WCHAR* NodeText(DomNode* node) {
@@ -542,7 +621,10 @@ WCHAR* NodeText(DomNode* node) {
         if (n->content != nullptr) {
           pieces.push_back({AsChars(n->content), !PreservesSpace(n->parent)});
         }
-        return ToWide(JoinText(pieces));
+        Text joined = JoinText(pieces);
+        WCHAR* wide = ToWide(joined);
+        Wipe(&joined);
+        return wide;
       }
       case XML_CDATA_SECTION_NODE:
       case XML_COMMENT_NODE:
@@ -561,7 +643,10 @@ WCHAR* NodeText(DomNode* node) {
         }
         std::vector<TextPiece> pieces;
         CollectText(n, &pieces);
-        return ToWide(JoinText(pieces));
+        Text joined = JoinText(pieces);
+        WCHAR* wide = ToWide(joined);
+        Wipe(&joined);
+        return wide;
       }
       default:
         return nullptr;
@@ -577,7 +662,7 @@ VeltoXmlDocument* OwnerOf(xmlNodePtr node) {
 bool SetNodeText(DomNode* node, const WCHAR* text) {
   if (node == nullptr || text == nullptr) return false;
   return NoThrow(false, [&] {
-    std::string value;
+    Text value;
     if (!ToUtf8(text, &value)) return false;
     xmlNodePtr n = AsXml(node);
     switch (n->type) {
@@ -636,7 +721,7 @@ xmlAttrPtr FindAttribute(xmlNodePtr element, std::string_view name) {
 
 // "xmlns" or "xmlns:p" name a namespace declaration, which MSXML shows as an
 // attribute. Sets *prefix (null for the default namespace).
-bool IsNamespaceDeclaration(const std::string& name, const xmlChar** prefix) {
+bool IsNamespaceDeclaration(const Text& name, const xmlChar** prefix) {
   if (name == "xmlns") {
     *prefix = nullptr;
     return true;
@@ -661,7 +746,7 @@ bool GetAttribute(DomNode* node, const WCHAR* name, WCHAR** value) {
   xmlNodePtr element = AsXml(node);
   if (element->type != XML_ELEMENT_NODE) return false;
   return NoThrow(false, [&] {
-    std::string key;
+    Text key;
     if (!ToUtf8(name, &key)) return false;
     const xmlChar* prefix = nullptr;
     if (IsNamespaceDeclaration(key, &prefix)) {
@@ -675,7 +760,7 @@ bool GetAttribute(DomNode* node, const WCHAR* name, WCHAR** value) {
     if (attr == nullptr) return true;
     xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
     *value = ToWide(content);
-    xmlFree(content);
+    WipeAndXmlFree(content);
     return *value != nullptr;
   });
 }
@@ -685,7 +770,7 @@ bool SetAttribute(DomNode* node, const WCHAR* name, const WCHAR* value) {
   xmlNodePtr element = AsXml(node);
   if (element->type != XML_ELEMENT_NODE) return false;
   return NoThrow(false, [&] {
-    std::string key, text;
+    Text key, text;
     if (!ToUtf8(name, &key) || !ToUtf8(value, &text)) return false;
     // MSXML refuses names that could not be written back as XML.
     if (xmlValidateQName(AsXmlChars(key.c_str()), 0) != 0) return false;
@@ -703,7 +788,7 @@ bool SetAttribute(DomNode* node, const WCHAR* name, const WCHAR* value) {
     }
     size_t colon = key.find(':');
     if (colon != std::string::npos) {
-      std::string ns_prefix = key.substr(0, colon);
+      Text ns_prefix = key.substr(0, colon);
       xmlNsPtr ns = xmlSearchNs(element->doc, element, AsXmlChars(ns_prefix.c_str()));
       if (ns != nullptr) {
         return xmlSetNsProp(element, ns, AsXmlChars(key.c_str() + colon + 1),
@@ -731,7 +816,8 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
     // anything changes.
     if (document->doc != nullptr) document->retired.reserve(document->retired.size() + 1);
     ParseState state;
-    std::string source;
+    // The document text may hold a plain password.
+    WipedText source;
     if (!ToUtf8(text, &source)) {
       state.Fail(0, 0, "The text could not be converted to UTF-8.");
     } else if (source.size() > static_cast<size_t>(INT32_MAX)) {
@@ -796,7 +882,7 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
 WCHAR* DocumentXml(VeltoXmlDocument* document) {
   if (document == nullptr) return nullptr;
   return NoThrow<WCHAR*>(nullptr, [&]() -> WCHAR* {
-    std::string out;
+    WipedText out;
     if (document->doc != nullptr) {
       for (xmlNodePtr node = FirstVisible(document->doc->children); node != nullptr;
            node = NextVisible(node)) {
@@ -808,19 +894,48 @@ WCHAR* DocumentXml(VeltoXmlDocument* document) {
   });
 }
 
+// Wipes the character data of a subtree the import took out of the tree: it
+// held the plain password that the sealed one replaced. Text the dictionary
+// owns is shared and is left alone.
+void WipeCharacterData(xmlNodePtr node) {
+  for (; node != nullptr; node = node->next) {
+    const bool data = node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE ||
+                      node->type == XML_COMMENT_NODE;
+    const bool shared = node->doc != nullptr && node->doc->dict != nullptr &&
+                        xmlDictOwns(node->doc->dict, node->content) == 1;
+    if (data && node->content != nullptr && !shared) {
+      SecureWipe(node->content, static_cast<size_t>(xmlStrlen(node->content)));
+    }
+    if (node->type == XML_ELEMENT_NODE) WipeCharacterData(node->children);
+  }
+}
+
 void ReleaseDocument(VeltoXmlDocument* document) {
   if (document == nullptr) return;
   // Detached nodes first: freeing one reads its document's dictionary.
-  for (xmlNodePtr node : document->detached) xmlFreeNode(node);
+  for (xmlNodePtr node : document->detached) {
+    WipeCharacterData(node);
+    xmlFreeNode(node);
+  }
   for (xmlDocPtr doc : document->retired) xmlFreeDoc(doc);
   if (document->doc != nullptr) xmlFreeDoc(document->doc);
   delete document;
 }
 
-const DomApi kLibxmlDom = {FirstChild,   ChildCount,     ChildAt,      NodeName,
-                           NodeText,     SetNodeText,    GetAttribute, SetAttribute,
-                           ReleaseNode,  CreateDocument, LoadXml,      DocumentXml,
-                           ReleaseDocument};
+const DomApi kLibxmlDom = {.first_child = FirstChild,
+                           .first_child_of = FirstChildOf,
+                           .next_sibling = NextSibling,
+                           .name_is = NameIs,
+                           .node_name = NodeName,
+                           .node_text = NodeText,
+                           .set_node_text = SetNodeText,
+                           .get_attribute = GetAttribute,
+                           .set_attribute = SetAttribute,
+                           .release_node = ReleaseNode,
+                           .create_document = CreateDocument,
+                           .load_xml = LoadXml,
+                           .document_xml = DocumentXml,
+                           .release_document = ReleaseDocument};
 
 }  // namespace
 

@@ -46,12 +46,21 @@ class ComRef {
   T* p_ = nullptr;
 };
 
-// Frees a BSTR at the end of a scope.
+// Wipes a BSTR and frees it. Any of them may carry the password (a text, a
+// whole document): oleaut32 keeps freed strings in its cache for the next
+// allocation of that size, so one freed unwiped stays readable.
+void WipeAndFreeBstr(BSTR s) {
+  if (s == nullptr) return;
+  SecureZeroMemory(s, SysStringByteLen(s));
+  SysFreeString(s);
+}
+
+// Frees a BSTR at the end of a scope, wiped.
 class Bstr {
  public:
   Bstr() = default;
   explicit Bstr(const WCHAR* text) : s_(SysAllocString(text)) {}
-  ~Bstr() { SysFreeString(s_); }
+  ~Bstr() { WipeAndFreeBstr(s_); }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
 
@@ -84,27 +93,38 @@ DomNode* FirstChild(VeltoXmlDocument* document) {
   return AsNode(child);
 }
 
-bool ChildCount(DomNode* node, long* count) {
-  if (node == nullptr || count == nullptr) return false;
-  ComRef<IXMLDOMNodeList> list;
-  if (FAILED(AsCom(node)->get_childNodes(list.out())) || list.get() == nullptr) return false;
-  long length = 0;
-  if (FAILED(list->get_length(&length))) return false;
-  *count = length;
-  return true;
-}
-
-DomNode* ChildAt(DomNode* node, long index) {
+DomNode* FirstChildOf(DomNode* node) {
   if (node == nullptr) return nullptr;
-  ComRef<IXMLDOMNodeList> list;
-  if (FAILED(AsCom(node)->get_childNodes(list.out())) || list.get() == nullptr) return nullptr;
   IXMLDOMNode* child = nullptr;
-  // S_FALSE with a null node past the end.
-  if (list->get_item(index, &child) != S_OK) {
+  // S_FALSE with a null node when there is none.
+  if (AsCom(node)->get_firstChild(&child) != S_OK) {
     if (child != nullptr) child->Release();
     return nullptr;
   }
   return AsNode(child);
+}
+
+DomNode* NextSibling(DomNode* node) {
+  if (node == nullptr) return nullptr;
+  IXMLDOMNode* next = nullptr;
+  if (AsCom(node)->get_nextSibling(&next) != S_OK) {
+    if (next != nullptr) next->Release();
+    return nullptr;
+  }
+  return AsNode(next);
+}
+
+int NameIs(DomNode* node, const WCHAR* wanted) {
+  if (node == nullptr || wanted == nullptr) return -1;
+  Bstr name;
+  if (FAILED(AsCom(node)->get_nodeName(name.out())) || name.get() == nullptr) return -1;
+  const WCHAR* a = name.get();
+  const WCHAR* b = wanted;
+  while (*a != 0 && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b ? 1 : 0;
 }
 
 WCHAR* NodeName(DomNode* node) {
@@ -157,6 +177,9 @@ bool GetAttribute(DomNode* node, const WCHAR* name, WCHAR** value) {
   }
   // The string is taken as it is; an attribute's value is always a BSTR.
   if (hr == S_OK) *value = CopyBstr(V_BSTR(&result));
+  if (V_VT(&result) == VT_BSTR && V_BSTR(&result) != nullptr) {
+    SecureZeroMemory(V_BSTR(&result), SysStringByteLen(V_BSTR(&result)));
+  }
   VariantClear(&result);
   return true;
 }
@@ -224,10 +247,20 @@ void ReleaseDocument(VeltoXmlDocument* document) {
   if (document != nullptr) document->Release();
 }
 
-const DomApi kMsxmlDom = {FirstChild,   ChildCount,     ChildAt,     NodeName,
-                          NodeText,     SetNodeText,    GetAttribute, SetAttribute,
-                          ReleaseNode,  CreateDocument, LoadXml,     DocumentXml,
-                          ReleaseDocument};
+const DomApi kMsxmlDom = {.first_child = FirstChild,
+                          .first_child_of = FirstChildOf,
+                          .next_sibling = NextSibling,
+                          .name_is = NameIs,
+                          .node_name = NodeName,
+                          .node_text = NodeText,
+                          .set_node_text = SetNodeText,
+                          .get_attribute = GetAttribute,
+                          .set_attribute = SetAttribute,
+                          .release_node = ReleaseNode,
+                          .create_document = CreateDocument,
+                          .load_xml = LoadXml,
+                          .document_xml = DocumentXml,
+                          .release_document = ReleaseDocument};
 
 }  // namespace
 
