@@ -43,7 +43,7 @@ Text FromField(const char (&field)[N]) {
 template <size_t N>
 void ToField(char (&field)[N], std::string_view text) {
   SecureWipe(field, N);
-  std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+  if (!text.empty()) std::memcpy(field, text.data(), std::min(text.size(), N - 1));  // an empty view may be null
 }
 
 void CheckLength(std::string_view text, size_t most, Field field, const char* what,
