@@ -4,7 +4,10 @@
 // the PIN the test put in, as 8-bit text or as UTF-16. Blocks handed out to
 // the host are the host's, and the test frees them itself.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -342,7 +345,29 @@ TEST_F(SecretHygieneTest, TerminalDialogLibrary) {
     EXPECT_EQ(found, "") << answers;
     EXPECT_EQ(confirmed, answers.find("broken") == std::string::npos ? 2 : 0);
   }
+  // Typed on a terminal (a pseudo-terminal, the controlling one of a child),
+  // long enough to outgrow the line's first buffers.
   test::SetEnvVar("VELTOEAP_DIALOG_ANSWERS", "");
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string typed = "alice\n\n" + std::string(kPassword) + kPassword + kPassword + "\ny\n";
+  ASSERT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  pid_t child = fork();
+  if (child == 0) {
+    setsid();
+    int terminal = open(ptsname(master), O_RDWR);  // becomes the controlling terminal
+    _VELTO_WLAN_PROFILE_V120 profile;
+    InitDialogProfile(&profile);
+    int confirmed = 0;
+    std::string found = SecretsFreedDuring(
+        [&] { confirmed = create_1x(3, &profile, 0, 0, nullptr, nullptr); }, info.dli_fbase);
+    std::fprintf(stderr, "%s", found.c_str());
+    _exit(terminal >= 0 && confirmed == 1 && found.empty() ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0) << "typed on the terminal";
+  close(master);
   dlclose(library);
 }
 
