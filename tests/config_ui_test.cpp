@@ -91,8 +91,8 @@ TEST_F(ConfigUiTest, CancelStillHandsOutTheLoadedRecord) {
   EXPECT_EQ(win_error, 1223u);
   EXPECT_EQ(out.eap_type, 21u);
   EXPECT_STREQ(out.identity, "alice");
-  EXPECT_STREQ(out.password, "pw") << "opened for the dialog";
-  EXPECT_EQ(out.flags, 0u);
+  EXPECT_STREQ(out.password, in.password) << "handed back sealed, as it came";
+  EXPECT_EQ(out.flags, kFlagPasswordCustomProtected);
 
   out = Run(kEapTypeSim, nullptr, [](_VELTO_WLAN_PROFILE_V120*, int*) { return 0; }, &win_error);
   cdata zero{};
@@ -254,10 +254,15 @@ TEST_F(ConfigUiTest, PasswordIsSealedOnlyWhenTheDialogChangesIt) {
   std::free(sealed);
   in.flags = kFlagPasswordCustomProtected;
 
-  // Left alone: the stored form is opened for the dialog and stays plain.
-  cdata out = Run(kEapTypeTtls, &in, ConfirmKeepingPassword);
-  EXPECT_STREQ(out.password, "old");
-  EXPECT_EQ(out.flags, 0u);
+  // Left alone: opened for the dialog only; the record keeps it sealed.
+  std::string shown;
+  cdata out = Run(kEapTypeTtls, &in, [&](_VELTO_WLAN_PROFILE_V120* p, int* changed) {
+    shown = p->password_text;
+    return ConfirmKeepingPassword(p, changed);
+  });
+  EXPECT_EQ(shown, "old");
+  EXPECT_STREQ(out.password, in.password);
+  EXPECT_EQ(out.flags, kFlagPasswordCustomProtected);
 
   // Changed: the typed password in the profile form, flag 0x10 alone.
   out = Run(kEapTypeTtls, &in, [](_VELTO_WLAN_PROFILE_V120* p, int*) {

@@ -208,6 +208,14 @@ TEST(ConfigForm, ChecksEachFieldAtItsLimit) {
       {kProfileMethodTtls, [](ConfigForm* f) { f->inner_method = 0; }, {Field::kInnerMethod}},
       {kProfileMethodTtls, [](ConfigForm* f) { f->inner_method = 8; }, {Field::kInnerMethod}},
       {kProfileMethodTtls, [](ConfigForm* f) { f->domain = "A\\B"; }, {Field::kDomain}},
+      {kProfileMethodTtls, [](ConfigForm* f) { f->domain = "CORP"; f->user_name = "CORP\\alice"; },
+       {Field::kUserName}},
+      {kProfileMethodTtls, [](ConfigForm* f) { f->user_name = "CORP\\alice"; }, {}},
+      // Texts the XML carries as they are; the password travels sealed.
+      {kProfileMethodTtls, [](ConfigForm* f) { f->user_name = "a<b"; f->domain = "D&"; f->password = "<&";
+         f->roaming_identity = "<x"; f->subject = "x</subjectMatchString><anyTrustedServer/><subjectMatchString>"; },
+       {Field::kUserName, Field::kDomain, Field::kRoamingIdentity, Field::kSubject}},
+      {kProfileMethodSim, [](ConfigForm* f) { f->user_name = "1{imsi}&x"; }, {Field::kIdentityTemplate}},
       {kProfileMethodTtls, [](ConfigForm* f) { f->validation = ServerValidation::kThumbprint; },
        {Field::kThumbprint}},
       {kProfileMethodSim, [](ConfigForm* f) { f->user_name.assign(60, 'u'); f->roaming_identity.assign(64, 'r'); },
@@ -289,9 +297,11 @@ TEST(CredentialForm, Checks) {
       {std::string(41, 'u'), std::string(18, 'd'), "", {Field::kUserName}},
       {"u", std::string(19, 'd'), "", {Field::kDomain}},
       {"u", "A\\B", "", {Field::kDomain}},
+      {"CORP\\alice", "CORP", "", {Field::kUserName}},  // would store CORP\CORP\alice
+      {"CORP\\alice", "", "<&", {}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FieldsOf(CheckCredentialForm({c.user, c.domain, c.password})), c.refused)
+    EXPECT_EQ(FieldsOf(CheckCredentialForm({c.user, c.domain, SecretString(c.password)})), c.refused)
         << c.user.size() << " " << c.domain;
   }
 }

@@ -424,10 +424,11 @@ TEST(ConfigDialogTest, RefusedFieldsKeepTheDialogOpenWithMessagesBeside) {
         Type(dialog, IDC_ROAMING, std::wstring(70, L'a').c_str());
         Click(dialog, IDC_VALIDATE_THUMBPRINT);
         Type(dialog, IDC_THUMBPRINT, L"01:23:45:zz");
+        Type(dialog, IDC_SUBJECT, L"x</subjectMatchString><anyTrustedServer/>");  // markup
         EXPECT_EQ(Text(dialog, IDC_THUMBPRINT_ERR), L"");
         Click(dialog, IDOK);
         EXPECT_TRUE(IsWindowVisible(dialog));
-        for (int id : {IDC_DOMAIN_ERR, IDC_ROAMING_ERR, IDC_THUMBPRINT_ERR}) {
+        for (int id : {IDC_DOMAIN_ERR, IDC_ROAMING_ERR, IDC_THUMBPRINT_ERR, IDC_SUBJECT_ERR}) {
           EXPECT_NE(Text(dialog, id), L"") << id;
         }
         EXPECT_EQ(Text(dialog, IDC_USER_ERR), L"");
@@ -520,12 +521,15 @@ TEST(CredentialDialogTest, StoresUserDomainAndPassword) {
                            Type(dialog, IDC_CRED_USER, L"dave");
                            EXPECT_EQ(Text(dialog, IDC_CRED_USER_ERR), L"");  // fixed: gone
                            Type(dialog, IDC_CRED_DOMAIN, L"LAB");
+                           Type(dialog, IDC_CRED_USER, L"LAB\\dave");  // the domain twice
                            // A character the ANSI code page cannot hold is refused, not
                            // stored as '?'.
                            Type(dialog, IDC_CRED_PASSWORD, L"pa\u4e2d");
                            Click(dialog, IDOK);
                            EXPECT_TRUE(IsWindowVisible(dialog));
                            EXPECT_NE(Text(dialog, IDC_CRED_PASSWORD_ERR), L"");
+                           EXPECT_NE(Text(dialog, IDC_CRED_USER_ERR), L"");
+                           Type(dialog, IDC_CRED_USER, L"dave");
                            Type(dialog, IDC_CRED_PASSWORD, L"pa55word");
                            SaveScreenshot(dialog, "credentials");
                            Click(dialog, IDOK);

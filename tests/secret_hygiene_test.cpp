@@ -4,11 +4,15 @@
 // the PIN the test put in, as 8-bit text or as UTF-16. Blocks handed out to
 // the host are the host's, and the test frees them itself.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +26,7 @@
 #include "support/free_watch.h"
 #include "support/test_env.h"
 #include "support/xml_test_util.h"
+#include "ui/authdialogs.h"
 #include "ui/dialog_profile.h"
 
 namespace velto {
@@ -99,12 +104,13 @@ class SecretHygieneTest : public testing::Test {
     return reinterpret_cast<F*>(test::ModuleEntry(module_, name));
   }
 
-  // Runs `step` under the free watch; the module's frees that still held a
-  // secret, one line each.
-  static std::string SecretsFreedDuring(const std::function<void()>& step) {
+  // Runs `step` under the free watch; the frees of the module (or of the
+  // image at `base`) that still held a secret, one line each.
+  static std::string SecretsFreedDuring(const std::function<void()>& step,
+                                        const void* base = module_base_) {
     // Made once: the test frees nothing that holds a secret while it watches.
     static const std::vector<std::string> secrets = {kPassword, kPin};
-    test::StartFreeWatch(module_base_, secrets);
+    test::StartFreeWatch(base, secrets);
     step();
     std::string found;
     for (const test::FreedSecret& f : test::StopFreeWatch()) {
@@ -133,20 +139,31 @@ const void* SecretHygieneTest::module_base_ = nullptr;
 test::SimcoreDouble SecretHygieneTest::sim_;
 test::AuthDialogsDouble SecretHygieneTest::dialogs_;
 
-// The watch itself: a block holding the password, in either form, that the
-// module frees (EapPeerFreeMemory) is reported.
-TEST_F(SecretHygieneTest, WatchSeesTheModuleFreeingASecret) {
+// The watch itself sees a block holding a secret, in either form, freed
+// unwiped (here by the test); EapPeerFreeMemory wipes what the host returns
+// (a user record holds the PIN).
+TEST_F(SecretHygieneTest, WatchSeesASecretFreedAndFreeMemoryWipes) {
   auto free_memory = Entry<decltype(EapPeerFreeMemory)>("EapPeerFreeMemory");
   ASSERT_NE(free_memory, nullptr);
-  std::string found = SecretsFreedDuring([&] {
-    free_memory(strdup(kPassword));
+  auto wide_pin = [] {
     auto* wide = static_cast<char16_t*>(std::malloc(sizeof kPinWide));
     std::memcpy(wide, kPinWide, sizeof kPinWide);
-    free_memory(wide);
+    return wide;
+  };
+  char* narrow = strdup(kPassword);
+  char16_t* wide = wide_pin();  // made outside the watch, or the pair may be optimised away
+  std::string found = SecretsFreedDuring([&] {
+    std::free(narrow);
+    std::free(wide);
   });
   EXPECT_NE(found.find(std::string(kPassword) + " in a block"), std::string::npos) << found;
   EXPECT_NE(found.find(std::string(kPin) + " (UTF-16)"), std::string::npos) << found;
   EXPECT_EQ(std::count(found.begin(), found.end(), '\n'), 2) << found;
+  EXPECT_EQ(SecretsFreedDuring([&] {
+              free_memory(strdup(kPassword));
+              free_memory(wide_pin());
+            }),
+            "");
 }
 
 TEST_F(SecretHygieneTest, ConfigurationImportAndExport) {
@@ -295,6 +312,66 @@ TEST_F(SecretHygieneTest, CredentialInputFields) {
   };
   EXPECT_EQ(run(kEapTypeTtls, {{u"Username", u"alice"}, {u"Password", kPasswordWide}}), "");
   EXPECT_EQ(run(kEapTypeSim, {{u"PIN", kPinWide}}), "");
+}
+
+// The terminal dialog library answered from a file: the password of the
+// configuration dialog and the PIN of the smart-card dialog, and a file that
+// does not parse.
+TEST_F(SecretHygieneTest, TerminalDialogLibrary) {
+  void* library = dlopen((test::ProductDir() + "/authdialogs.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto create_1x = reinterpret_cast<Create1XDlgFn*>(dlsym(library, "Create1XDlg"));
+  auto create_sc = reinterpret_cast<CreateScDlgFn*>(dlsym(library, "CreateScDlg"));
+  Dl_info info{};
+  ASSERT_TRUE(create_1x && create_sc && dladdr(reinterpret_cast<void*>(create_1x), &info));
+  VELTO_SIM_LIST sims{};
+  sims.count = 1;
+  CopyTextField(sims.entries[0].reader_name, "R");
+  sims.entries[0].pin_enabled = 1;
+  const std::string path = root_ + "/answers";
+  test::SetEnvVar("VELTOEAP_DIALOG_ANSWERS", path.c_str());
+  for (const std::string& answers :
+       {"[config]\nsource=saved\ninner=PAP\nuser=alice\npassword=" + std::string(kPassword) +
+            "\n[smartcard]\nreader=R\npin=" + kPin + "\n",
+        "[config]\npassword=" + std::string(kPassword) + "\npin=" + kPin + "\nbroken\n"}) {
+    std::ofstream(path) << answers;
+    _VELTO_WLAN_PROFILE_V120 profile;
+    InitDialogProfile(&profile);
+    profile.method_kind = kProfileMethodTtls;
+    int changed = 0, confirmed = 0;
+    std::string found = SecretsFreedDuring(
+        [&] {
+          confirmed = create_1x(12, &profile, 0, 0, nullptr, &changed) +
+                      create_sc(&profile, 150, 0, nullptr, nullptr, &sims);
+        },
+        info.dli_fbase);
+    EXPECT_EQ(found, "") << answers;
+    EXPECT_EQ(confirmed, answers.find("broken") == std::string::npos ? 2 : 0);
+  }
+  // Typed on a terminal (a pseudo-terminal, the controlling one of a child),
+  // long enough to outgrow the line's first buffers.
+  test::SetEnvVar("VELTOEAP_DIALOG_ANSWERS", "");
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string typed = "alice\n\n" + std::string(kPassword) + kPassword + kPassword + "\ny\n";
+  ASSERT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  pid_t child = fork();
+  if (child == 0) {
+    setsid();
+    int terminal = open(ptsname(master), O_RDWR);  // becomes the controlling terminal
+    _VELTO_WLAN_PROFILE_V120 profile;
+    InitDialogProfile(&profile);
+    int confirmed = 0;
+    std::string found = SecretsFreedDuring(
+        [&] { confirmed = create_1x(3, &profile, 0, 0, nullptr, nullptr); }, info.dli_fbase);
+    std::fprintf(stderr, "%s", found.c_str());
+    _exit(terminal >= 0 && confirmed == 1 && found.empty() ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0) << "typed on the terminal";
+  close(master);
+  dlclose(library);
 }
 
 }  // namespace

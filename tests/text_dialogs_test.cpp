@@ -20,7 +20,7 @@ class ScriptedConsole : public Console {
  public:
   explicit ScriptedConsole(std::deque<std::string> lines) : lines_(std::move(lines)) {}
   void Write(const std::string& text) override { output += text; }
-  ReadResult ReadLine(std::string* line, bool secret, const std::function<bool()>& changed) override {
+  ReadResult ReadLine(SecretString* line, bool secret, const std::function<bool()>& changed) override {
     if (lines_.empty()) return ReadResult::kEnd;
     std::string next = lines_.front();
     lines_.pop_front();
@@ -30,7 +30,7 @@ class ScriptedConsole : public Console {
       return ReadLine(line, secret, changed);
     }
     if (secret) secret_reads.push_back(next);
-    *line = next;
+    line->assign(next);
     return ReadResult::kLine;
   }
   std::string output;
@@ -48,7 +48,7 @@ TEST(AnswersFile, Parses) {
   ASSERT_EQ(sections.size(), 2u);
   EXPECT_EQ(sections[0].name, "config");
   ASSERT_EQ(sections[0].answers.size(), 2u);
-  EXPECT_EQ(sections[0].answers[0].key + "|" + sections[0].answers[0].value, "user| alice");
+  EXPECT_EQ(sections[0].answers[0].key + "|" + std::string(sections[0].answers[0].value), "user| alice");
   EXPECT_EQ(sections[0].answers[1].value, " a=b ") << "values are taken as written";
   EXPECT_EQ(sections[0].answers[1].line, 4);
   EXPECT_EQ(sections[1].name, "smartcard");
@@ -92,7 +92,7 @@ TEST(ConsoleDialogs, ConfigAsksEachFieldAndReasksWhatIsRefused) {
                            ""});                  // save
   ASSERT_TRUE(AskConfigForm(console, &form)) << console.output;
   EXPECT_EQ(form.inner_method, 5u);
-  EXPECT_EQ(form.user_name + "|" + form.domain + "|" + form.password, "alice|CORP|hunter22");
+  EXPECT_EQ(form.user_name + "|" + form.domain + "|" + std::string(form.password), "alice|CORP|hunter22");
   EXPECT_TRUE(form.password_edited);
   EXPECT_EQ(form.roaming_identity, "");
   EXPECT_EQ(form.validation, ServerValidation::kThumbprint);

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "frame/heap_block.h"
+#include "frame/memory.h"
 #include "trace/trace.h"
 
 VELTO_DECLARE_TRACE_SETTINGS()
@@ -12,9 +14,12 @@ VELTO_DECLARE_TRACE_SETTINGS()
 // (src/xmlconfig); the dialog and credential entry points with the user
 // interface (src/ui).
 
-// Every block the module hands out comes from malloc.
+// Every block the module hands out comes from malloc. Some hold secrets (the
+// user record's PIN, a password the authentication side stores plain), and
+// the host cannot tell which: every block is wiped whole before it goes.
 VOID WINAPI EapPeerFreeMemory(void* pUIContextData) {
-  if (pUIContextData != nullptr) std::free(pUIContextData);
+  if (pUIContextData == nullptr) return;
+  velto::WipeAndFree(pUIContextData, velto::platform::HeapBlockSize(pUIContextData));
 }
 
 VOID WINAPI EapPeerFreeErrorMemory(EAP_ERROR* pEapError) { EapPeerFreeMemory(pEapError); }

@@ -102,17 +102,22 @@ void LoadServerValidation(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile
   }
 }
 
-void LoadRecord(cdata* record, uint32_t method_kind, _VELTO_WLAN_PROFILE_V120* profile) {
-  if (record->flags & kFlagPasswordCustomProtected) {
-    char sealed[sizeof record->password + 1];
-    FieldText(record->password, sealed);
-    if (char* plain = CryptUnprotectCustom(sealed)) {
-      SecureWipe(record->password, sizeof record->password);
-      CopyTextField(record->password, plain);
-      record->flags &= ~kFlagPasswordCustomProtected;
-      WipeAndFreeText(plain);
-    }
-  }
+// The dialog shows the stored password in plain; the record keeps it sealed,
+// as it came, so that a cancelled dialog or a password left alone never
+// hands the plain text back to the host (the authentication side opens the
+// sealed form).
+void LoadPassword(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile) {
+  char text[sizeof record.password + 1];
+  FieldText(record.password, text);
+  char* plain = nullptr;
+  if (record.flags & kFlagPasswordCustomProtected) plain = CryptUnprotectCustom(text);
+  // One that does not open is shown as it is stored.
+  CopyTextField(profile->password_text, plain != nullptr ? plain : text);
+  WipeAndFreeText(plain);
+  SecureWipe(text, sizeof text);
+}
+
+void LoadRecord(const cdata* record, uint32_t method_kind, _VELTO_WLAN_PROFILE_V120* profile) {
   profile->inner_method = 0;
   for (const InnerMethod& m : kInnerMethods) {
     if (m.phase2_type == record->phase2_type) {
@@ -125,7 +130,7 @@ void LoadRecord(cdata* record, uint32_t method_kind, _VELTO_WLAN_PROFILE_V120* p
   if (method_kind == kProfileMethodTtls) {
     LoadIdentity(*record, profile);
     LoadSubjectMatch(*record, profile);
-    CopyTextField(profile->password_text, record->password);
+    LoadPassword(*record, profile);
     LoadServerValidation(*record, profile);
   } else {
     CopyTextField(profile->user_name, record->identity);

@@ -12,13 +12,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "ui/authdialogs/secret_string.h"
 
 namespace velto::dialogs {
 
 struct Answer {
   std::string key;
-  std::string value;
+  SecretString value;  // may be a password or a PIN
   int line = 0;
 };
 
@@ -30,7 +33,7 @@ struct AnswerSection {
 
 // False, with the line and the reason in *error, when the text is not an
 // answers file.
-bool ParseAnswers(const std::string& text, std::vector<AnswerSection>* sections,
+bool ParseAnswers(std::string_view text, std::vector<AnswerSection>* sections,
                   std::string* error);
 
 // Overwrites every value (answers may hold passwords and PINs).

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,11 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 
 #include "frame/memory.h"
@@ -150,7 +149,7 @@ class TerminalConsole : public Console {
     }
   }
 
-  ReadResult ReadLine(std::string* line, bool secret,
+  ReadResult ReadLine(SecretString* line, bool secret,
                       const std::function<bool()>& changed) override {
     line->clear();
     std::unique_ptr<EchoOff> echo_off;
@@ -192,24 +191,42 @@ class TerminalConsole : public Console {
 std::string g_answers_path;  // guarded by g_dialog_mutex, as the cursor
 size_t g_answers_next = 0;
 
+// The whole file, into a secret text: it holds passwords and PINs, and a
+// stream would keep copies in buffers of its own.
+bool ReadAnswersFile(const std::string& path, SecretString* text) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && status.st_size > 0) text->reserve(static_cast<size_t>(status.st_size));
+  char chunk[512];
+  bool ok = true;
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    text->append(chunk, static_cast<size_t>(got));
+  }
+  velto::SecureWipe(chunk, sizeof chunk);
+  ::close(fd);
+  return ok;
+}
+
 bool TakeSection(const std::string& path, const char* expected, AnswerSection* section,
                  std::string* error) {
   if (path != g_answers_path) {
     g_answers_path = path;
     g_answers_next = 0;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  SecretString text;
+  if (!ReadAnswersFile(path, &text)) {
     *error = "cannot be read";
     return false;
   }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string text = buffer.str();
   std::vector<AnswerSection> sections;
-  bool parsed = ParseAnswers(text, &sections, error);
-  Wipe(&text);
-  if (!parsed) return false;
+  if (!ParseAnswers(text, &sections, error)) return false;
   if (g_answers_next >= sections.size()) {
     *error = std::string("no section left for the ") + expected + " dialog (" +
              std::to_string(sections.size()) + " used)";

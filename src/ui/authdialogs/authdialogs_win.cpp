@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/authdialogs.h"
@@ -28,6 +29,7 @@ using velto::dialogs::CredentialForm;
 using velto::dialogs::CredentialSource;
 using velto::dialogs::Field;
 using velto::dialogs::FieldError;
+using velto::dialogs::SecretString;
 using velto::dialogs::ServerValidation;
 using velto::dialogs::SmartCardForm;
 
@@ -48,7 +50,7 @@ HWND g_sc_dialog = nullptr;    // guarded by g_lists_mutex; the open smart-card 
 
 // ---- texts
 
-std::wstring Widen(const std::string& text) {
+std::wstring Widen(std::string_view text) {
   if (text.empty()) return {};
   int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(std::max(length, 0), L'\0');
@@ -63,14 +65,15 @@ std::wstring LoadText(UINT id) {
 }
 
 // UTF-16 -> the ANSI code page. *lossy becomes true when a character has no
-// place in the code page (it would be stored as the default character).
-std::string Narrow(const wchar_t* wide, int length, bool* lossy) {
+// place in the code page (it would be stored as the default character). Any
+// control's text may be a password, so it lands in a secret text.
+SecretString Narrow(const wchar_t* wide, int length, bool* lossy) {
   if (length <= 0) return {};
   // The flag cannot be asked for when the code page is UTF-8, which loses nothing.
   BOOL used_default = FALSE;
   BOOL* ask = GetACP() == CP_UTF8 ? nullptr : &used_default;
   int size = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  std::string text(std::max(size, 0), '\0');
+  SecretString text(std::max(size, 0), '\0');
   WideCharToMultiByte(CP_ACP, 0, wide, length, text.data(), size, nullptr, ask);
   if (used_default) *lossy = true;
   return text;
@@ -84,14 +87,14 @@ bool IsFormatMark(wchar_t c) {
          c == 0xFEFF;
 }
 
-std::string ControlText(HWND dialog, int id, bool* lossy, bool drop_format_marks = false) {
+SecretString ControlText(HWND dialog, int id, bool* lossy, bool drop_format_marks = false) {
   HWND control = GetDlgItem(dialog, id);
   std::vector<wchar_t> wide(GetWindowTextLengthW(control) + 1);
   int length = GetWindowTextW(control, wide.data(), static_cast<int>(wide.size()));
   if (drop_format_marks) {
     length = static_cast<int>(std::remove_if(wide.data(), wide.data() + length, IsFormatMark) - wide.data());
   }
-  std::string text = Narrow(wide.data(), length, lossy);
+  SecretString text = Narrow(wide.data(), length, lossy);
   SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
   return text;
 }
@@ -102,15 +105,17 @@ class FieldReader {
  public:
   explicit FieldReader(HWND dialog) : dialog_(dialog) {}
 
-  std::string Text(int id, Field field) {
+  // A password or a PIN.
+  SecretString Secret(int id, Field field) {
     bool lossy = false;
-    std::string text = ControlText(dialog_, id, &lossy, field == Field::kThumbprint);
+    SecretString text = ControlText(dialog_, id, &lossy, field == Field::kThumbprint);
     if (lossy) {
       std::wstring message = LoadText(IDS_TEXT_NOT_STORABLE);
-      errors_.push_back({field, Narrow(message.data(), static_cast<int>(message.size()), &lossy)});
+      errors_.push_back({field, std::string(Narrow(message.data(), static_cast<int>(message.size()), &lossy))});
     }
     return text;
   }
+  std::string Text(int id, Field field) { return std::string(Secret(id, field)); }
 
   std::vector<FieldError> Errors(const std::vector<FieldError>& checked) const {
     std::vector<FieldError> errors = errors_;
@@ -123,10 +128,10 @@ class FieldReader {
   std::vector<FieldError> errors_;
 };
 
-void SetControlText(HWND dialog, int id, const std::string& text) {
+void SetControlText(HWND dialog, int id, std::string_view text) {
   std::wstring wide = Widen(text);
   SetDlgItemTextW(dialog, id, wide.c_str());
-  SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
+  SecureZeroMemory(wide.data(), wide.capacity() * sizeof(wchar_t));
 }
 
 // Overwrites a secret's text inside its edit control (same length, so the
@@ -501,7 +506,7 @@ ConfigForm ConfigDialog::Read(HWND dialog, FieldReader* reader) const {
   form.user_name = reader->Text(IDC_USER, Field::kUserName);
   form.domain = reader->Text(IDC_DOMAIN, Field::kDomain);
   velto::dialogs::Wipe(&form.password);
-  form.password = reader->Text(IDC_PASSWORD, Field::kPassword);
+  form.password = reader->Secret(IDC_PASSWORD, Field::kPassword);
   form.password_edited = password_edited;
   form.validation = Checked(dialog, IDC_VALIDATE_NONE)         ? ServerValidation::kNone
                     : Checked(dialog, IDC_VALIDATE_THUMBPRINT) ? ServerValidation::kThumbprint
@@ -533,7 +538,7 @@ struct CredentialDialog {
     CredentialForm read;
     read.user_name = reader->Text(IDC_CRED_USER, Field::kUserName);
     read.domain = reader->Text(IDC_CRED_DOMAIN, Field::kDomain);
-    read.password = reader->Text(IDC_CRED_PASSWORD, Field::kPassword);
+    read.password = reader->Secret(IDC_CRED_PASSWORD, Field::kPassword);
     return ConfirmForm<CredentialForm>(
         dialog, kPlaces, reader, &read, velto::dialogs::CheckCredentialForm,
         [this](const CredentialForm& f) { velto::dialogs::StoreCredentialForm(f, profile); });
@@ -675,7 +680,7 @@ void SmartCardDialog::Init(HWND dialog) {
 bool SmartCardDialog::Confirm(HWND dialog, FieldReader* reader) {
   SmartCardForm read = form;
   read.identity_template = reader->Text(IDC_SC_TEMPLATE, Field::kIdentityTemplate);
-  if (velto::dialogs::SmartCardFormNeedsPin(read)) read.pin = reader->Text(IDC_PIN, Field::kPin);
+  if (velto::dialogs::SmartCardFormNeedsPin(read)) read.pin = reader->Secret(IDC_PIN, Field::kPin);
   return ConfirmForm<SmartCardForm>(
       dialog, kPlaces, reader, &read, velto::dialogs::CheckSmartCardForm,
       [this](const SmartCardForm& f) { velto::dialogs::StoreSmartCardForm(f, profile); });

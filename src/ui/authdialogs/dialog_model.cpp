@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "frame/memory.h"
 
@@ -23,6 +24,8 @@ constexpr int kRetryFailCode = 159;
 constexpr size_t kMinPinDigits = 4;
 constexpr size_t kMaxPinDigits = 8;
 
+constexpr char kUserBackslash[] = "With a domain, the user name cannot contain a backslash.";
+
 const char* const kInnerMethodNames[] = {"CHAP", "EAP-MD5", "MSCHAP", "MSCHAPV2",
                                          "PAP",  "GTC",     "EAP-TLS"};
 
@@ -31,25 +34,42 @@ bool IsSimOrAka(uint32_t method_kind) {
 }
 
 // A profile text, which the other side may have filled to its last byte.
-template <size_t N>
-std::string FromField(const char (&field)[N]) {
-  return std::string(field, strnlen(field, N));
+template <typename Text = std::string, size_t N>
+Text FromField(const char (&field)[N]) {
+  return Text(field, strnlen(field, N));
 }
 
 // Clears the field and copies the text in, cut so the terminator fits.
 template <size_t N>
-void ToField(char (&field)[N], const std::string& text) {
+void ToField(char (&field)[N], std::string_view text) {
   SecureWipe(field, N);
-  std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+  if (!text.empty()) std::memcpy(field, text.data(), std::min(text.size(), N - 1));  // an empty view may be null
 }
 
-void CheckLength(const std::string& text, size_t most, Field field, const char* what,
+void CheckLength(std::string_view text, size_t most, Field field, const char* what,
                  std::vector<FieldError>* errors) {
   if (text.size() <= most) return;
   char message[160];
   std::snprintf(message, sizeof message, "%s is too long: at most %zu characters, this has %zu.",
                 what, most, text.size());
   errors->push_back({field, message});
+}
+
+// The configuration XML is written from templates with these texts in as
+// they are: a '<' or '&' would be read back as markup (a subject match could
+// close its element and switch server validation off). Passwords travel
+// sealed, so they may hold any character.
+void CheckXmlText(std::string_view text, Field field, const char* what,
+                  std::vector<FieldError>* errors) {
+  if (text.find_first_of("<&") == std::string_view::npos) return;
+  errors->push_back({field, std::string(what) + " cannot contain '<' or '&'."});
+}
+
+// Length and markup checks of a text that goes into the configuration XML.
+void CheckXmlField(std::string_view text, size_t most, Field field, const char* what,
+                   std::vector<FieldError>* errors) {
+  CheckLength(text, most, field, what, errors);
+  CheckXmlText(text, field, what, errors);
 }
 
 int HexValue(unsigned char c) {
@@ -121,7 +141,7 @@ int SelectReader(const SmartCardForm& form, const std::string& name) {
   return form.readers.empty() ? -1 : 0;
 }
 
-bool AllDigits(const std::string& text) {
+bool AllDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
@@ -142,7 +162,7 @@ ConfigForm LoadConfigForm(const _VELTO_WLAN_PROFILE_V120& profile) {
   form.inner_method = profile.inner_method;
   form.user_name = FromField(profile.user_name);
   form.domain = FromField(profile.domain);
-  form.password = FromField(profile.password_text);
+  form.password = FromField<SecretString>(profile.password_text);
   form.roaming_identity = FromField(profile.roaming_identity);
   if (profile.option_bits & kProfileNoCertHash) {
     form.validation = ServerValidation::kNone;
@@ -161,8 +181,8 @@ ConfigForm LoadConfigForm(const _VELTO_WLAN_PROFILE_V120& profile) {
 std::vector<FieldError> CheckConfigForm(const ConfigForm& form) {
   std::vector<FieldError> errors;
   if (IsSimOrAka(form.method_kind)) {
-    CheckLength(form.user_name, kMaxUserName, Field::kIdentityTemplate, "The identity template",
-                &errors);
+    CheckXmlField(form.user_name, kMaxUserName, Field::kIdentityTemplate, "The identity template",
+                  &errors);
     CheckLength(form.roaming_identity, kMaxRoaming, Field::kRoamingIdentity, "The outer identity",
                 &errors);
     return errors;
@@ -172,15 +192,18 @@ std::vector<FieldError> CheckConfigForm(const ConfigForm& form) {
   if (InnerMethodName(form.inner_method) == nullptr) {
     errors.push_back({Field::kInnerMethod, "Choose an inner method."});
   }
-  CheckLength(form.user_name, kMaxUserName, Field::kUserName, "The user name", &errors);
-  CheckLength(form.domain, kMaxDomain, Field::kDomain, "The domain", &errors);
+  CheckXmlField(form.user_name, kMaxUserName, Field::kUserName, "The user name", &errors);
+  CheckXmlField(form.domain, kMaxDomain, Field::kDomain, "The domain", &errors);
   // The record joins them as DOMAIN\user and splits at the first backslash.
   if (form.domain.find('\\') != std::string::npos) {
     errors.push_back({Field::kDomain, "The domain cannot contain a backslash."});
   }
+  if (!form.domain.empty() && form.user_name.find('\\') != std::string::npos) {
+    errors.push_back({Field::kUserName, kUserBackslash});
+  }
   CheckLength(form.password, kMaxPassword, Field::kPassword, "The password", &errors);
-  CheckLength(form.roaming_identity, kMaxRoaming, Field::kRoamingIdentity, "The outer identity",
-              &errors);
+  CheckXmlField(form.roaming_identity, kMaxRoaming, Field::kRoamingIdentity, "The outer identity",
+                &errors);
   if (form.validation == ServerValidation::kThumbprint) {
     uint8_t hash[kThumbprintBytes];
     if (!ParseThumbprint(form.thumbprint, hash)) {
@@ -189,7 +212,7 @@ std::vector<FieldError> CheckConfigForm(const ConfigForm& form) {
     }
     SecureWipe(hash, sizeof hash);
   }
-  CheckLength(form.subject, kMaxSubject, Field::kSubject, "The server name", &errors);
+  CheckXmlField(form.subject, kMaxSubject, Field::kSubject, "The server name", &errors);
   return errors;
 }
 
@@ -233,7 +256,7 @@ CredentialForm LoadCredentialForm(const _VELTO_WLAN_PROFILE_V120& profile) {
   CredentialForm form;
   std::string user = FromField(profile.user_name);
   form.domain = FromField(profile.domain);
-  form.password = FromField(profile.password_text);
+  form.password = FromField<SecretString>(profile.password_text);
   // A stored form carries "DOMAIN\user" in user_name (see StoreCredentialForm).
   if (form.domain.empty()) {
     SplitDomainUser(user, &form.domain, &form.user_name);
@@ -251,6 +274,9 @@ std::vector<FieldError> CheckCredentialForm(const CredentialForm& form) {
     errors.push_back({Field::kUserName, "Enter a user name."});
   } else if (form.domain.empty()) {
     CheckLength(form.user_name, kMaxUserName, Field::kUserName, "The user name", &errors);
+  } else if (form.user_name.find('\\') != std::string::npos) {
+    // The domain would be given twice: CORP\CORP\alice.
+    errors.push_back({Field::kUserName, kUserBackslash});
   } else {
     // The module takes the identity from user_name alone, so the domain
     // travels in it, before a backslash.
@@ -326,8 +352,7 @@ std::vector<FieldError> CheckSmartCardForm(const SmartCardForm& form) {
 
 void StoreSmartCardForm(const SmartCardForm& form, _VELTO_WLAN_PROFILE_V120* profile) {
   ToField(profile->user_name, form.identity_template);
-  static const std::string kNoPin;
-  ToField(profile->pin_text, SmartCardFormNeedsPin(form) ? form.pin : kNoPin);  // no copy of the PIN
+  ToField(profile->pin_text, SmartCardFormNeedsPin(form) ? std::string_view(form.pin) : std::string_view());
   bool chosen = form.selected >= 0 && static_cast<size_t>(form.selected) < form.readers.size();
   ToField(profile->reader_name, chosen ? form.readers[form.selected].reader_name : std::string());
 }
@@ -373,9 +398,17 @@ std::string FormatThumbprint(const uint8_t* hash, size_t length) {
   return text;
 }
 
+// The whole buffer: a shorter text assigned over a longer one leaves the
+// longer one's tail behind its terminator.
 void Wipe(std::string* text) {
   if (text == nullptr) return;
-  SecureWipe(text->data(), text->size());
+  SecureWipe(text->data(), text->capacity());
+  text->clear();
+}
+
+void Wipe(SecretString* text) {
+  if (text == nullptr) return;
+  SecureWipe(text->data(), text->capacity());
   text->clear();
 }
 

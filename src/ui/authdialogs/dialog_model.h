@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/card_lists.h"
+#include "ui/authdialogs/secret_string.h"
 #include "ui/dialog_profile.h"
 
 namespace velto::dialogs {
@@ -52,7 +53,7 @@ struct ConfigForm {
   uint32_t inner_method = 4;  // 1 to 7, see InnerMethodName
   std::string user_name;      // TTLS user name; SIM/AKA identity template
   std::string domain;
-  std::string password;
+  SecretString password;
   bool password_edited = false;  // the user typed a new password
   std::string roaming_identity;
   ServerValidation validation = ServerValidation::kAnyTrusted;
@@ -65,7 +66,7 @@ struct ConfigForm {
 struct CredentialForm {
   std::string user_name;
   std::string domain;
-  std::string password;
+  SecretString password;
 };
 
 // A reader the smart-card dialog offers: a SIM from the SIM list, or a card
@@ -83,7 +84,7 @@ struct SmartCardForm {
   std::vector<ReaderChoice> readers;  // SIMs first, then SC cards, list order
   int selected = -1;                  // index into readers; -1 none
   std::string identity_template;
-  std::string pin;
+  SecretString pin;
   bool retry = false;  // shown again after a wrong or missing PIN (code 159)
 };
 
@@ -96,8 +97,9 @@ const char* InnerMethodName(uint32_t inner_method);
 // Reads every profile field the configuration dialog shows.
 ConfigForm LoadConfigForm(const _VELTO_WLAN_PROFILE_V120& profile);
 // Empty when the form can be stored; otherwise one entry per bad field, in
-// the dialog's field order. Checks the lengths the profile's fields hold and
-// the thumbprint's digits (only for a method and validation that use them).
+// the dialog's field order. Checks the lengths the profile's fields hold, the
+// thumbprint's digits (only for a method and validation that use them), and
+// that no text the configuration XML carries as text holds '<' or '&'.
 std::vector<FieldError> CheckConfigForm(const ConfigForm& form);
 // Writes the form back into the profile. `password_changed` (may be null)
 // becomes 1 when the user edited the password, else 0. The caller checked
@@ -132,8 +134,9 @@ bool ParseThumbprint(const std::string& text, uint8_t (&hash)[20]);
 // 20 bytes -> "ab cd ef ..." as the platform's certificate viewer shows it.
 std::string FormatThumbprint(const uint8_t* hash, size_t length);
 
-// Overwrites a text's characters before it is released.
+// Overwrites a text's whole buffer (not only its characters) and empties it.
 void Wipe(std::string* text);
+void Wipe(SecretString* text);
 // Wipes the form's secrets (password, PIN) before the form goes away.
 void Wipe(ConfigForm* form);
 void Wipe(CredentialForm* form);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -25,8 +26,8 @@ struct Question {
   Field field = Field::kUserName;
   Kind kind = Kind::kText;
   std::function<bool(const Form&)> asked;  // null: always asked
-  std::function<std::string(const Form&)> text;
-  std::function<void(Form*, const std::string&)> set_text;
+  std::function<std::string(const Form&)> text;  // shown; null for a secret
+  std::function<void(Form*, const SecretString&)> set_text;
   std::function<std::vector<Option>(const Form&)> options;
   std::function<int(const Form&)> choice;  // -1: none of the options
   std::function<void(Form*, int)> set_choice;
@@ -51,26 +52,26 @@ Question<Form> NewQuestion(const char* key, const char* label, Field field, Kind
   return q;
 }
 
-template <typename Form>
-Question<Form> TextQuestion(const char* key, const char* label, Field field,
-                            std::string Form::*member,
+template <typename Form, typename Text>
+Question<Form> TextQuestion(const char* key, const char* label, Field field, Text Form::*member,
                             std::function<bool(const Form&)> asked = nullptr) {
   Question<Form> q = NewQuestion<Form>(key, label, field, Kind::kText);
   q.asked = std::move(asked);
-  q.text = [member](const Form& f) { return f.*member; };
-  q.set_text = [member](Form* f, const std::string& v) {
+  q.text = [member](const Form& f) { return std::string(f.*member); };
+  q.set_text = [member](Form* f, const SecretString& v) {
     Wipe(&(f->*member));
-    f->*member = v;
+    (f->*member).assign(v.data(), v.size());
   };
   return q;
 }
 
 template <typename Form>
 Question<Form> SecretQuestion(const char* key, const char* label, Field field,
-                              std::string Form::*member,
+                              SecretString Form::*member,
                               std::function<bool(const Form&)> asked = nullptr) {
   Question<Form> q = TextQuestion<Form>(key, label, field, member, std::move(asked));
   q.kind = Kind::kSecret;
+  q.text = nullptr;
   q.secret_state = [member](const Form& f) { return (f.*member).empty() ? "(empty)" : "(set)"; };
   return q;
 }
@@ -94,15 +95,16 @@ Question<Form> Unchecked(Question<Form> q) {
   return q;
 }
 
-std::string Lower(std::string text) {
+std::string Lower(std::string_view view) {
+  std::string text(view);
   for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return text;
 }
 
 // An option by its number (from 1) or its key (exactly, else ignoring case).
-int OptionIndex(const std::vector<Option>& options, const std::string& value) {
+int OptionIndex(const std::vector<Option>& options, std::string_view value) {
   if (!value.empty() && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    unsigned long n = value.size() > 3 ? 0 : std::strtoul(value.c_str(), nullptr, 10);
+    unsigned long n = value.size() > 3 ? 0 : std::strtoul(std::string(value).c_str(), nullptr, 10);
     return n >= 1 && n <= options.size() ? static_cast<int>(n - 1) : -1;
   }
   for (size_t i = 0; i < options.size(); ++i) {
@@ -155,7 +157,7 @@ Questions<ConfigForm> ConfigQuestions(const ConfigForm& form) {
   q.push_back(TextQuestion<F>("domain", "Domain", Field::kDomain, &F::domain, SavedCredentials));
   Question<F> password = SecretQuestion<F>("password", "Password", Field::kPassword, &F::password,
                                            SavedCredentials);
-  password.set_text = [](F* f, const std::string& v) {
+  password.set_text = [](F* f, const SecretString& v) {
     Wipe(&f->password);
     f->password = v;
     f->password_edited = true;
@@ -258,7 +260,7 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
       prompt = q.label + " [" + (q.kind == Kind::kSecret ? q.secret_state(*form) : q.text(*form)) + "]: ";
     }
     console.Write(prompt);
-    std::string line;
+    SecretString line;
     ReadResult read = console.ReadLine(&line, q.kind == Kind::kSecret,
                                        q.kind == Kind::kChoice ? changed : nullptr);
     if (read == ReadResult::kChanged) {
@@ -278,7 +280,7 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
       }
       q.set_choice(form, index);
     } else if (!line.empty()) {
-      static const std::string kCleared;
+      static const SecretString kCleared;
       q.set_text(form, line == "-" ? kCleared : line);  // no copy of a secret left behind
     }
     Wipe(&line);
@@ -331,12 +333,12 @@ bool AskForm(Console& console, const std::string& title, Form* form,
     }
     for (;;) {
       console.Write("Save? [Y]es, [e]dit, [c]ancel: ");
-      std::string line;
-      if (console.ReadLine(&line, false, nullptr) == ReadResult::kEnd) {
+      SecretString read;
+      if (console.ReadLine(&read, false, nullptr) == ReadResult::kEnd) {
         console.Write("\n");
         return false;
       }
-      line = Lower(line);
+      std::string line = Lower(read);
       if (line.empty() || line == "y" || line == "yes") return true;
       if (line == "c" || line == "cancel" || line == "n" || line == "no") return false;
       if (line == "e" || line == "edit") break;
@@ -447,7 +449,7 @@ bool AnswerSmartCardForm(const AnswerSection& section, SmartCardForm* form,
   std::string problems;
   auto extra = [&](const Answer& a) {
     if (a.key == "reader") {
-      reader = a.value;
+      reader.assign(a.value.data(), a.value.size());
       reader_named = true;
       return true;
     }

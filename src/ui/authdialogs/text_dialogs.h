@@ -19,11 +19,12 @@ class Console {
  public:
   virtual ~Console() = default;
   virtual void Write(const std::string& text) = 0;
-  // One line without its end. A `secret` line is not echoed. While it waits,
+  // One line without its end (any line may be a secret, so it is read into
+  // a secret text). A `secret` line is not echoed. While it waits,
   // `changed` (when given) is polled a few times a second; when it returns
   // true the wait ends with kChanged and the partly typed line stays
   // pending. kEnd: end of input.
-  virtual ReadResult ReadLine(std::string* line, bool secret,
+  virtual ReadResult ReadLine(SecretString* line, bool secret,
                               const std::function<bool()>& changed) = 0;
 };
 
