@@ -12,6 +12,7 @@
 #include "profile_text.h"
 #include "record_text.h"
 #include "support/xml_test_util.h"
+#include "xmlconfig/xml_access.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   velto::fuzz::SetUpPrivateEnvironment();

@@ -39,3 +39,7 @@ expect_failure("unknown method type" export --type peap)
 expect_failure("missing.xml: no such file" import missing.xml)
 expect_failure("folder.cdata is a folder, not a record file" show folder.cdata)
 expect_failure("\"frobnicate\" is not a subcommand; the subcommands are: import, export, show" frobnicate)
+if(EMULATOR)
+  # Wine without a display: the dialog cannot open, which is not a cancel.
+  expect_failure("the configuration dialog could not open: no display" configure new.cdata --type ttls)
+endif()

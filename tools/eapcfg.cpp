@@ -180,7 +180,9 @@ Document Parse(const std::string& path, const std::string& text) {
   if (!document) throw Failure{0, "cannot create an XML document (is COM available?)"};
   velto::xml::ParseError error;
   std::basic_string<WCHAR> wide = ToWide(text);
-  if (!velto::xml::g_dom->load_xml(document.get(), wide.c_str(), &error)) {
+  bool loaded = velto::xml::g_dom->load_xml(document.get(), wide.c_str(), &error);
+  velto::SecureWipe(wide.data(), wide.size() * sizeof(WCHAR));
+  if (!loaded) {
     std::string reason = ToUtf8(error.reason);
     std::free(error.reason);
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
@@ -199,14 +201,21 @@ struct Profile {
 // in the file; the module then gets the Config element alone, as the host
 // hands it over.
 Profile ParseProfile(const std::string& path) {
-  std::string text, error;
-  if (!velto::tools::DecodeProfile(ReadFile(path, "a profile"), &text, &error)) {
-    throw Failure{0, path + ": " + error};
-  }
-  Document whole = Parse(path, text);
-  velto::tools::ProfileConfig config = velto::tools::FindConfig(text);
-  if (!config.found) return {std::move(whole), {}};
-  return {Parse(path + " (its Config element)", config.document), config.method_type};
+  // Every copy of the text may hold a plain password.
+  struct Texts {
+    std::string bytes, text;
+    velto::tools::ProfileConfig config;
+    ~Texts() {
+      for (std::string* t : {&bytes, &text, &config.document}) velto::SecureWipe(t->data(), t->size());
+    }
+  } t;
+  std::string error;
+  t.bytes = ReadFile(path, "a profile");
+  if (!velto::tools::DecodeProfile(t.bytes, &t.text, &error)) throw Failure{0, path + ": " + error};
+  Document whole = Parse(path, t.text);
+  t.config = velto::tools::FindConfig(t.text);
+  if (!t.config.found) return {std::move(whole), {}};
+  return {Parse(path + " (its Config element)", t.config.document), t.config.method_type};
 }
 
 // The method element the document holds under its first child, or 0.
@@ -283,6 +292,7 @@ cdata ReadRecord(const std::string& path) {
   }
   cdata record;
   std::memcpy(&record, bytes.data(), sizeof record);
+  velto::SecureWipe(bytes.data(), bytes.size());
   return record;
 }
 

@@ -140,6 +140,9 @@ int Configure(void* module, const std::string& path, const std::string& type_nam
   free_memory(out);
   if (cancelled) {
     SecureWipe(&record, sizeof record);
+    if (std::string reason = DialogUnavailableReason(); !reason.empty()) {
+      throw UiFailure{0, "the configuration dialog could not open: " + reason};
+    }
     std::printf("cancelled: %s %s\n", path.c_str(), existing ? "is left as it was" : "was not made");
     return kExitCancelled;
   }
@@ -178,6 +181,9 @@ int Identity(void* module, const std::string& path, const std::string& type_name
   SecureWipe(&record, sizeof record);
   if (error != nullptr) free_error(error);
   if (status == kCancelled) {
+    if (std::string reason = DialogUnavailableReason(); !reason.empty()) {
+      throw UiFailure{0, "the identity dialog could not open: " + reason};
+    }
     std::printf("cancelled: no identity (the dialog was cancelled or no SIM could be read)\n");
     return kExitCancelled;
   }
