@@ -485,7 +485,7 @@ std::vector<std::pair<std::string, std::string>> FieldValues(const std::vector<s
 }
 
 std::string UserRecordText(const velto::udata& user) {
-  auto field = [](const char* text, size_t size) { return std::string(text, strnlen(text, size)); };
+  auto field = [](const char* text, size_t size) { return velto::tools::EscapedField(text, size); };
   std::string password = user.user_password[0] == '\0'
                              ? "empty"
                              : (user.user_flags & velto::kUserPasswordCustomProtected)

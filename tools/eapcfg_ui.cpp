@@ -93,7 +93,7 @@ std::string Utf8(const WCHAR* text) {
 
 template <size_t N>
 std::string Text(const char (&field)[N]) {
-  return "\"" + std::string(field, strnlen(field, N)) + "\"";
+  return "\"" + EscapedField(field, N) + "\"";
 }
 
 std::string UserRecord(const udata& user) {
