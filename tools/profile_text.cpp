@@ -185,7 +185,6 @@ ProfileConfig FindConfig(const std::string& s) {
       seen_root = true;
       if (config_depth == 0 && LocalName(element.name) == "Config" &&
           (root || (!open.empty() && LocalName(open.back().name) == "EapHostConfig"))) {
-        if (!root) result.container = open.back().name;
         // Declarations in scope, nearest first, unless the element makes its own.
         std::vector<Attribute> inherited;
         auto declared = [&](const std::string& name) {

@@ -19,8 +19,6 @@ struct ProfileConfig {
   std::string document;
   // Text of EapHostConfig/EapMethod/Type, trimmed; empty when absent.
   std::string method_type;
-  // The element the Config element was found in ("" when it is the root).
-  std::string container;
   bool found = false;
 };
 
