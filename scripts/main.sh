@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds the module and runs eapcfg on the example profiles as
 # EapHost would: each is imported into a configuration record, shown, and
-# exported back to XML.
+# exported back to XML. The records stay in build/main/ for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,8 +10,9 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux >/dev/null
 
 eapcfg=./build/linux/bin/eapcfg
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=build/main
+rm -rf "$work"
+mkdir -p "$work"
 "$eapcfg" exports
 for profile in examples/*.xml; do
   name=$(basename "$profile" .xml)

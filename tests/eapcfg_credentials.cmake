@@ -45,5 +45,11 @@ if(NOT WINDOWS)
   # (On Windows a missing simcore.dll is the platform's delay-load exception.)
   eapcfg(out fields sim.cdata)
   expect("${out}" "no fields: no SIM is present")
+  # No registry to read the SIM reader's name from: the key and value are named.
+  set(ENV{VELTOEAP_REGISTRY_ROOT} /dev/null/registry)
+  execute_process(COMMAND ${EAPCFG} userblob sim.cdata --field PIN=1234 WORKING_DIRECTORY ${WORK}
+                  ERROR_VARIABLE err RESULT_VARIABLE rc)
+  expect("${rc}: ${err}" "^1: eapcfg: error 1359: .*key HKEY_LOCAL_MACHINE.SOFTWARE.Velto.Wireless, value SsoSimReader")
+  unset(ENV{VELTOEAP_REGISTRY_ROOT})
 endif()
 message(STATUS "fields and userblob as expected")

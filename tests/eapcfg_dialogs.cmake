@@ -76,6 +76,16 @@ expect("${out}" "PIN: +not set")
 run("[credential]\naction=cancel\n" 2 out identity ttls.cdata)
 expect("${out}" "cancelled: no identity")
 
+# An inner method the dialog stores otherwise is named; --strict leaves the
+# file as it was, so the next run names it again.
+file(WRITE ${WORK}/inner.xml "<Config><EapTtls><Phase2Type>EAP-MSCHAPV2</Phase2Type></EapTtls></Config>")
+run("" 0 out import inner.xml)
+set(stored "warning: inner method: EAP-MSCHAPV2 \\(2\\) was stored as MSCHAPV2 \\(16\\)")
+run("[config]\n" 3 out --strict configure inner.cdata)
+expect("${out}" "${stored}")
+run("[config]\n" 0 out configure inner.cdata)
+expect("${out}" "${stored}")
+
 # EAP-SIM: the template is stored (the module keeps no outer identity for
 # SIM); without a SIM library no reader ever appears, and the smart-card
 # dialog reads as cancelled once its wait is over.

@@ -22,14 +22,24 @@ file(WRITE ${WORK}/malformed.xml "${config}\n<EapTtls>\n<credPrompt>\n</EapTtls>
 file(WRITE ${WORK}/sim.xml "${config}<EapSim/></Config>")
 file(WRITE ${WORK}/no-password.xml
      "${config}<EapTtls><credSaved><identity>a</identity></credSaved></EapTtls></Config>")
-file(WRITE ${WORK}/comment.xml "<!-- first -->${config}<EapTtls/></Config>")
+file(WRITE ${WORK}/prefixed.xml "${config}<v:EapTtls xmlns:v='urn:v'/></Config>")
+file(WRITE ${WORK}/commented.xml "${config}<!-- <EapTtls/> --></Config>")
+file(MAKE_DIRECTORY ${WORK}/folder.cdata)
 file(WRITE ${WORK}/short.cdata "0123456789")
 
 expect_failure("malformed.xml:[0-9]+:[0-9]+: not well-formed XML" import malformed.xml)
 expect_failure("error 87: the document has no EapTtls element under its first child" import sim.xml --type ttls)
 expect_failure("error 87: credSaved has no password element" import no-password.xml)
+expect_failure("error 87: .*first child \"v:EapTtls\" carries a prefix" import prefixed.xml --type ttls)
+expect_failure("error 87: .*a comment that holds the EapTtls element" import commented.xml --type ttls)
 expect_failure("error 87: the document has no EapTtls, EapSim or EapAka element under its first child"
-               import comment.xml)
+               import prefixed.xml)
 expect_failure("error 87: short.cdata is 10 bytes, not a 1520-byte configuration record" show short.cdata)
 expect_failure("unknown method type" export --type peap)
-expect_failure("cannot read missing.xml" import missing.xml)
+expect_failure("missing.xml: no such file" import missing.xml)
+expect_failure("folder.cdata is a folder, not a record file" show folder.cdata)
+expect_failure("\"frobnicate\" is not a subcommand; the subcommands are: import, export, show" frobnicate)
+if(EMULATOR)
+  # Wine without a display: the dialog cannot open, which is not a cancel.
+  expect_failure("the configuration dialog could not open: no display" configure new.cdata --type ttls)
+endif()

@@ -82,14 +82,14 @@ TEST(ConsoleDialogs, ConfigAsksEachFieldAndReasksWhatIsRefused) {
   ScriptedConsole console({"",                    // credentials: kept
                            "9", "5",              // inner method: no such number, then PAP
                            "",                    // user name kept
-                           "A\\B", "CORP",        // domain: refused, then fixed
+                           "A\\B", "", "CORP",    // domain: refused, not kept by Enter, fixed
                            "hunter22",            // password
                            "-",                   // outer identity cleared
                            "3", "xyz", "0123456789abcdef0123456789abcdef01234567",
                            "radius", "2",         // subject, as a domain
                            "e",                   // edit again: everything kept
                            "", "", "", "", "", "", "", "", "", "",
-                           ""});                  // save
+                           "later", ""});         // save: not an answer, then yes
   ASSERT_TRUE(AskConfigForm(console, &form)) << console.output;
   EXPECT_EQ(form.inner_method, 5u);
   EXPECT_EQ(form.user_name + "|" + form.domain + "|" + std::string(form.password), "alice|CORP|hunter22");
@@ -99,7 +99,11 @@ TEST(ConsoleDialogs, ConfigAsksEachFieldAndReasksWhatIsRefused) {
   EXPECT_TRUE(form.subject_is_domain);
   EXPECT_EQ(console.secret_reads, (std::vector<std::string>{"hunter22", ""}));
   EXPECT_NE(console.output.find("  ! Type a number from 1 to 7."), std::string::npos);
-  EXPECT_NE(console.output.find("  ! The domain cannot contain a backslash."), std::string::npos);
+  EXPECT_NE(console.output.find("  ! The domain cannot contain a backslash.\nDomain: "),
+            std::string::npos)
+      << "a refused value is offered back";
+  EXPECT_NE(console.output.find("  ! Type another value"), std::string::npos);
+  EXPECT_NE(console.output.find("  ! Answer y (save), e (edit) or c (cancel)."), std::string::npos);
   EXPECT_NE(console.output.find("  ! Enter the certificate's thumbprint"), std::string::npos);
   EXPECT_NE(console.output.find("Password [(set)]: "), std::string::npos);
   EXPECT_NE(console.output.find("Password: (set)"), std::string::npos);

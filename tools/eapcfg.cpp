@@ -14,12 +14,12 @@
 // --module names another file.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,9 +28,12 @@
 #include "frame/memory.h"
 #include "frame/text_convert.h"
 #include "ui/udata.h"
+#include "eapcfg_platform.h"
 #include "eapcfg_sim.h"
 #include "eapcfg_ui.h"
+#include "losses.h"
 #include "module_loader.h"
+#include "profile_text.h"
 #include "record_text.h"
 #include "xmlconfig/config_schema.h"
 #include "xmlconfig/xml_access.h"
@@ -55,6 +58,11 @@ const char* const kExportNames[] = {
     "EapPeerCredentialsXml2Blob",
     "EapPeerInvokeInteractiveUI",
 };
+
+// Where the module hands the SIM reader's name from one credential export
+// to the next.
+constexpr char kSsoSimReaderValue[] =
+    "key HKEY_LOCAL_MACHINE\\SOFTWARE\\Velto\\Wireless, value SsoSimReader";
 
 // A failure with the Win32 status it stands for (0 when the module was not
 // the one that failed) and a reason in plain words.
@@ -104,18 +112,43 @@ uint8_t TypeFromName(const std::string& name) {
   throw Failure{0, "unknown method type \"" + name + "\" (ttls, sim or aka)"};
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure{0, "cannot read " + path};
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+// The file's bytes; a missing file, a folder and an unreadable file are
+// told apart. `what` names what the file should have been.
+std::string ReadFile(const std::string& path, const char* what) {
+  std::error_code ec;
+  auto status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    throw Failure{0, path + ": no such file"};
+  }
+  if (status.type() == std::filesystem::file_type::directory) {
+    throw Failure{0, path + " is a folder, not " + what};
+  }
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) throw Failure{0, "cannot read " + path + ": " + std::strerror(errno)};
+  std::string bytes;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+  bool failed = std::ferror(in) != 0;
+  int err = errno;
+  std::fclose(in);
+  if (failed) throw Failure{0, "cannot read " + path + ": " + std::strerror(err)};
+  return bytes;
 }
 
 void WriteFile(const std::string& path, const void* data, size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (!out) throw Failure{0, "cannot write " + path};
+  std::string error;
+  if (!velto::tools::ReplaceFileWhole(path, data, size, &error)) throw Failure{0, error};
+}
+
+// Exit statuses besides 0 and 1 (the dialogs' 2 is eapcfg_ui's).
+constexpr int kExitStrictWarning = 3;
+constexpr int kExitUsage = 64;
+
+// Losses go to stderr; under --strict they fail the command.
+int Warn(const std::vector<std::string>& warnings, bool strict) {
+  for (const std::string& w : warnings) std::fprintf(stderr, "eapcfg: warning: %s\n", w.c_str());
+  return strict && !warnings.empty() ? kExitStrictWarning : 0;
 }
 
 std::basic_string<WCHAR> ToWide(const std::string& utf8) {
@@ -142,26 +175,14 @@ struct DocumentDeleter {
 };
 using Document = std::unique_ptr<VeltoXmlDocument, DocumentDeleter>;
 
-// The host hands the module a document whose first child is the
-// configuration element, so an XML declaration at the top of a file is left
-// out (it would otherwise be the first child).
-std::string WithoutDeclaration(std::string text) {
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
-  size_t start = text.find_first_not_of(" \t\r\n");
-  if (start != std::string::npos && text.compare(start, 5, "<?xml") == 0) {
-    size_t end = text.find("?>", start);
-    if (end != std::string::npos) text.erase(0, end + 2);
-  }
-  return text;
-}
-
-Document ParseProfile(const std::string& path) {
-  std::string text = WithoutDeclaration(ReadFile(path));
+Document Parse(const std::string& path, const std::string& text) {
   Document document(velto::xml::g_dom->create_document());
   if (!document) throw Failure{0, "cannot create an XML document (is COM available?)"};
   velto::xml::ParseError error;
   std::basic_string<WCHAR> wide = ToWide(text);
-  if (!velto::xml::g_dom->load_xml(document.get(), wide.c_str(), &error)) {
+  bool loaded = velto::xml::g_dom->load_xml(document.get(), wide.c_str(), &error);
+  velto::SecureWipe(wide.data(), wide.size() * sizeof(WCHAR));
+  if (!loaded) {
     std::string reason = ToUtf8(error.reason);
     std::free(error.reason);
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
@@ -171,6 +192,32 @@ Document ParseProfile(const std::string& path) {
   return document;
 }
 
+struct Profile {
+  Document document;        // what the module is handed
+  std::string method_type;  // EapMethod/Type of an EapHostConfig document
+};
+
+// The whole file is checked first, so that a fault is reported where it is
+// in the file; the module then gets the Config element alone, as the host
+// hands it over.
+Profile ParseProfile(const std::string& path) {
+  // Every copy of the text may hold a plain password.
+  struct Texts {
+    std::string bytes, text;
+    velto::tools::ProfileConfig config;
+    ~Texts() {
+      for (std::string* t : {&bytes, &text, &config.document}) velto::SecureWipe(t->data(), t->size());
+    }
+  } t;
+  std::string error;
+  t.bytes = ReadFile(path, "a profile");
+  if (!velto::tools::DecodeProfile(t.bytes, &t.text, &error)) throw Failure{0, path + ": " + error};
+  Document whole = Parse(path, t.text);
+  t.config = velto::tools::FindConfig(t.text);
+  if (!t.config.found) return {std::move(whole), {}};
+  return {Parse(path + " (its Config element)", t.config.document), t.config.method_type};
+}
+
 // The method element the document holds under its first child, or 0.
 uint8_t DetectType(VeltoXmlDocument* document) {
   velto::xml::NodeRef config(velto::xml::g_dom->first_child(document));
@@ -178,6 +225,14 @@ uint8_t DetectType(VeltoXmlDocument* document) {
     if (velto::xml::find_child_node(config.get(), velto::xml::MethodElementName(type))) return type;
   }
   return 0;
+}
+
+// The node's name, or "" when the DOM gives none.
+std::string NodeName(velto::xml::DomNode* node) {
+  WCHAR* name = node != nullptr ? velto::xml::g_dom->node_name(node) : nullptr;
+  std::string text = ToUtf8(name);
+  std::free(name);
+  return text;
 }
 
 // Why the import refused a document, found the same way the import looks.
@@ -191,11 +246,36 @@ std::string ImportRefusal(VeltoXmlDocument* document, uint8_t type) {
   const char* method_name = MethodElementName(type);
   NodeRef method = find_child_node(config.get(), method_name);
   if (!method) {
-    WCHAR* name = g_dom->node_name(config.get());
-    std::string first = ToUtf8(name);
-    std::free(name);
-    return std::string("the document has no ") + method_name +
-           " element under its first child (\"" + first + "\")";
+    std::string first = NodeName(config.get());
+    std::string reason = std::string("the document has no ") + method_name +
+                         " element under its first child (\"" + first + "\")";
+    if (first == "#comment" || first.rfind("<?", 0) == 0 || first == "xml") {
+      return reason + ": the first child must be the Config element, not a comment or declaration";
+    }
+    // A prefixed method element, or one inside a comment: the module matches
+    // whole names among element children only.
+    long count = 0;
+    if (!g_dom->child_count(config.get(), &count)) count = 0;
+    for (long i = 0; i < count; ++i) {
+      NodeRef child(g_dom->child_at(config.get(), i));
+      std::string name = NodeName(child.get());
+      size_t colon = name.rfind(':');
+      if (colon != std::string::npos && name.compare(colon + 1, std::string::npos, method_name) == 0) {
+        return reason + ": its first child \"" + name +
+               "\" carries a prefix, and the module matches names without one (use a default "
+               "namespace, xmlns='...')";
+      }
+      if (name == "#comment") {
+        WCHAR* text = g_dom->node_text(child.get());
+        std::string inside = ToUtf8(text);
+        std::free(text);
+        if (inside.find(method_name) != std::string::npos) {
+          return reason + ": its first child is a comment that holds the " + method_name +
+                 " element (commented out?)";
+        }
+      }
+    }
+    return reason;
   }
   if (NodeRef saved = find_child_node(method.get(), "credSaved")) {
     if (!find_child_node(saved.get(), "identity")) return "credSaved has no identity element";
@@ -205,20 +285,43 @@ std::string ImportRefusal(VeltoXmlDocument* document, uint8_t type) {
 }
 
 cdata ReadRecord(const std::string& path) {
-  std::string bytes = ReadFile(path);
+  std::string bytes = ReadFile(path, "a record file");
   if (bytes.size() != kCdataSize) {
     throw Failure{87, path + " is " + std::to_string(bytes.size()) + " bytes, not a " +
                           std::to_string(kCdataSize) + "-byte configuration record"};
   }
   cdata record;
   std::memcpy(&record, bytes.data(), sizeof record);
+  velto::SecureWipe(bytes.data(), bytes.size());
   return record;
 }
 
+// The method type an EapHostConfig document names in EapMethod/Type.
+uint8_t TypeFromNumber(const std::string& number) {
+  for (uint8_t type : {velto::kEapTypeTtls, velto::kEapTypeSim, velto::kEapTypeAka}) {
+    if (number == std::to_string(type)) return type;
+  }
+  throw Failure{87, "EapMethod/Type is " + number + ", not one of this module's methods (18, 21, 23)"};
+}
+
 int Import(const Module& module, const std::string& profile, std::string output,
-           const std::string& type_name) {
-  Document document = ParseProfile(profile);
-  uint8_t type = type_name.empty() ? DetectType(document.get()) : TypeFromName(type_name);
+           const std::string& type_name, bool strict) {
+  if (output.empty()) {
+    output = profile;
+    size_t dot = output.rfind('.');
+    size_t slash = output.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) output.resize(dot);
+    output += ".cdata";
+  }
+  std::error_code ec;
+  if (output == profile || std::filesystem::equivalent(output, profile, ec)) {
+    throw Failure{0, "the record would replace the profile " + profile + ": give another -o"};
+  }
+  Profile parsed = ParseProfile(profile);
+  Document& document = parsed.document;
+  uint8_t type = !type_name.empty()              ? TypeFromName(type_name)
+                 : !parsed.method_type.empty() ? TypeFromNumber(parsed.method_type)
+                                               : DetectType(document.get());
   if (type == 0) {
     throw Failure{87, "the document has no EapTtls, EapSim or EapAka element under its first child"};
   }
@@ -231,30 +334,35 @@ int Import(const Module& module, const std::string& profile, std::string output,
   DWORD size = 0;
   DWORD status = import(0, method, document.get(), &record, &size, nullptr);
   if (status != 0) throw Failure{status, ImportRefusal(document.get(), type)};
-
-  if (output.empty()) {
-    output = profile;
-    size_t dot = output.rfind('.');
-    size_t slash = output.find_last_of("/\\");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) output.resize(dot);
-    output += ".cdata";
+  cdata copy;
+  std::memcpy(&copy, record, sizeof copy);
+  // Compared with the document as the file has it: the import rewrites a
+  // plain password in the document it is handed.
+  Profile original = ParseProfile(profile);
+  velto::xml::NodeRef config(velto::xml::g_dom->first_child(original.document.get()));
+  std::vector<std::string> losses = velto::tools::ImportLosses(config.get(), copy);
+  if (strict && !losses.empty()) {
+    velto::SecureWipe(record, size);
+    free_memory(record);
+    velto::SecureWipe(&copy, sizeof copy);
+    std::fprintf(stderr, "eapcfg: %s not written (--strict)\n", output.c_str());
+    return Warn(losses, strict);
   }
   try {
     WriteFile(output, record, size);
   } catch (...) {
     velto::SecureWipe(record, size);
     free_memory(record);
+    velto::SecureWipe(&copy, sizeof copy);
     throw;
   }
   std::printf("%s -> %s (%u bytes)\n", profile.c_str(), output.c_str(),
               static_cast<unsigned>(size));
-  cdata copy;
-  std::memcpy(&copy, record, sizeof copy);
   velto::SecureWipe(record, size);
   free_memory(record);
   std::fputs(velto::tools::DescribeRecord(copy).c_str(), stdout);
   velto::SecureWipe(&copy, sizeof copy);
-  return 0;
+  return Warn(losses, strict);
 }
 
 int Export(const Module& module, const std::string& record_path, const std::string& type_name) {
@@ -280,7 +388,10 @@ int Export(const Module& module, const std::string& record_path, const std::stri
   WCHAR* xml = velto::xml::g_dom->document_xml(document.get());
   std::string text = ToUtf8(xml);
   std::free(xml);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  // Line ends are the stream's to make: "\r\n" from the DOM would become
+  // "\r\r\n" on a Windows console or file.
+  std::erase(text, '\r');
+  while (!text.empty() && text.back() == '\n') text.pop_back();
   std::printf("%s\n", text.c_str());
   return 0;
 }
@@ -321,7 +432,8 @@ int Fields(const Module& module, const std::string& record_path, const std::stri
                        reinterpret_cast<BYTE*>(&record), &fields, nullptr);
   velto::SecureWipe(&record, sizeof record);
   if (status != 0) {
-    throw Failure{status, status == 1359 ? "the SIM reader could not be handed over in the registry"
+    throw Failure{status, status == 1359 ? std::string("the SIM reader could not be handed over in "
+                                                       "the registry: ") + kSsoSimReaderValue
                                          : "the record or its EAP type is not one of this module's"};
   }
   if (fields.dwNumberOfFields == 0) {
@@ -354,16 +466,26 @@ std::vector<std::pair<std::string, std::string>> FieldValues(const std::vector<s
     }
   }
   std::vector<std::pair<std::string, std::string>> values;
-  for (const std::string& line : lines) {
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) throw Failure{0, "a field is LABEL=VALUE, not \"" + line + "\""};
-    values.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    size_t eq = lines[i].find('=');
+    if (eq == std::string::npos) {
+      // Not echoed: a line without "=" is likely a password on its own.
+      for (std::string& line : lines) velto::SecureWipe(line.data(), line.size());
+      for (auto& [label, value] : values) velto::SecureWipe(value.data(), value.size());
+      throw Failure{0, std::string("a field is LABEL=VALUE: ") +
+                           (i < given.size() ? "--field number " + std::to_string(i + 1)
+                                             : "line " + std::to_string(i + 1 - given.size()) +
+                                                   " of standard input") +
+                           " is not"};
+    }
+    values.emplace_back(lines[i].substr(0, eq), lines[i].substr(eq + 1));
+    velto::SecureWipe(lines[i].data(), lines[i].size());
   }
   return values;
 }
 
 std::string UserRecordText(const velto::udata& user) {
-  auto field = [](const char* text, size_t size) { return std::string(text, strnlen(text, size)); };
+  auto field = [](const char* text, size_t size) { return velto::tools::EscapedField(text, size); };
   std::string password = user.user_password[0] == '\0'
                              ? "empty"
                              : (user.user_flags & velto::kUserPasswordCustomProtected)
@@ -407,7 +529,9 @@ int UserBlob(const Module& module, const std::string& record_path, const std::st
   velto::SecureWipe(&record, sizeof record);
   for (auto& text : texts) velto::SecureWipe(text.data(), text.size() * sizeof(WCHAR));
   if (status != 0) {
-    throw Failure{status, status == 1359 ? "the registry or the PIN could not be read"
+    throw Failure{status, status == 1359 ? std::string("the PIN could not be converted, or the "
+                                                       "registry value could not be read: ") +
+                                               kSsoSimReaderValue
                                          : "the record or its EAP type is not one of this module's"};
   }
   velto::udata user;
@@ -432,11 +556,33 @@ int Exports(const Module& module, const std::string& name) {
 
 }  // namespace
 
+// CLI11's own message, or for a word that is no subcommand, the list of
+// subcommands.
+int UsageError(CLI::App& app, const CLI::ParseError& e) {
+  bool chosen = false;
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    chosen = chosen || sub->parsed();
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  }
+  if (chosen || e.get_exit_code() == 0) return app.exit(e) == 0 ? 0 : kExitUsage;
+  std::vector<std::string> words = app.remaining();
+  std::string unknown = words.empty() ? "" : "\"" + words.front() + "\" is not a subcommand; ";
+  std::fprintf(stderr, "eapcfg: %sthe subcommands are: %s\n", unknown.c_str(), names.c_str());
+  return kExitUsage;
+}
+
 int main(int argc, char** argv) {
+  velto::tools::InitTool();
   CLI::App app{"eapcfg: configuration records of the veltoeap EAP methods"};
   app.require_subcommand(1);
+  // "/tmp/a.cdata" is a path, not an option, also on Windows.
+  app.allow_windows_style_options(false);
+  app.fallthrough();
   std::string module_name = VELTO_MODULE_NAME;
   app.add_option("--module", module_name, "the module to load, by file name")->capture_default_str();
+  bool strict = false;
+  app.add_flag("--strict", strict, "a warning about a lost or changed value fails with exit 3");
 
   std::string profile, output, record_path, type_name;
   CLI::App* import = app.add_subcommand("import", "import configuration XML into a record");
@@ -470,14 +616,19 @@ int main(int argc, char** argv) {
   velto::tools::UiCommands ui_commands;
   velto::tools::AddUiCommands(&app, &ui_commands);
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return UsageError(app, e);
+  }
+  ui_commands.strict = strict;
 
   try {
     if (show->parsed()) return Show(record_path);
     if (sim.parsed()) return sim.Run();
     velto::tools::InitHostThread();
     Module module(module_name);
-    if (import->parsed()) return Import(module, profile, output, type_name);
+    if (import->parsed()) return Import(module, profile, output, type_name, strict);
     if (export_cmd->parsed()) return Export(module, record_path, type_name);
     if (exports->parsed()) return Exports(module, module_name);
     if (fields->parsed()) return Fields(module, record_path, type_name);

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +14,8 @@
 #include "frame/exports.h"
 #include "frame/memory.h"
 #include "frame/text_convert.h"
+#include "eapcfg_platform.h"
+#include "losses.h"
 #include "module_loader.h"
 #include "record_text.h"
 #include "ui/udata.h"
@@ -22,6 +25,7 @@ namespace {
 
 constexpr DWORD kCancelled = 1223;
 constexpr int kExitCancelled = 2;
+constexpr int kExitStrictWarning = 3;
 
 struct UiFailure {
   DWORD status;
@@ -49,11 +53,12 @@ EAP_METHOD_TYPE MethodType(const std::string& type_name, uint32_t record_type) {
 
 // The record at `path`; false when there is no such file.
 bool LoadRecord(const std::string& path, cdata* record) {
+  std::error_code ec;
+  auto type = std::filesystem::status(path, ec).type();
+  if (type == std::filesystem::file_type::not_found) return false;
+  if (type == std::filesystem::file_type::directory) throw UiFailure{0, path + " is a folder, not a record file"};
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (!std::filesystem::exists(path)) return false;
-    throw UiFailure{0, "cannot read " + path};
-  }
+  if (!in) throw UiFailure{0, "cannot read " + path + ": " + std::strerror(errno)};
   std::stringstream bytes;
   bytes << in.rdbuf();
   std::string data = bytes.str();
@@ -66,15 +71,14 @@ bool LoadRecord(const std::string& path, cdata* record) {
 
 // The record replaces the file only once it is written whole.
 void SaveRecord(const std::string& path, const cdata& record) {
-  std::string temporary = path + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(&record), sizeof record);
-    if (!out) throw UiFailure{0, "cannot write " + temporary};
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) throw UiFailure{0, "cannot replace " + path + ": " + ec.message()};
+  std::string error;
+  if (!ReplaceFileWhole(path, &record, sizeof record, &error)) throw UiFailure{0, error};
+}
+
+// The dialog's own failure, or the platform's reason it could not open.
+std::string DialogFailure(const char* dialog) {
+  std::string reason = DialogUnavailableReason();
+  return std::string("the ") + dialog + " dialog failed" + (reason.empty() ? "" : ": " + reason);
 }
 
 std::string Utf8(const WCHAR* text) {
@@ -89,7 +93,7 @@ std::string Utf8(const WCHAR* text) {
 
 template <size_t N>
 std::string Text(const char (&field)[N]) {
-  return "\"" + std::string(field, strnlen(field, N)) + "\"";
+  return "\"" + EscapedField(field, N) + "\"";
 }
 
 std::string UserRecord(const udata& user) {
@@ -106,12 +110,13 @@ std::string UserRecord(const udata& user) {
   return out;
 }
 
-int Configure(void* module, const std::string& path, const std::string& type_name) {
+int Configure(void* module, const std::string& path, const std::string& type_name, bool strict) {
   auto invoke = Entry<decltype(EapPeerInvokeConfigUI)>(module, "EapPeerInvokeConfigUI");
   auto free_memory = Entry<decltype(EapPeerFreeMemory)>(module, "EapPeerFreeMemory");
   auto free_error = Entry<decltype(EapPeerFreeErrorMemory)>(module, "EapPeerFreeErrorMemory");
   cdata record{};
   bool existing = LoadRecord(path, &record);
+  uint32_t inner_before = record.phase2_type;
   if (!existing && type_name.empty()) throw UiFailure{0, path + " does not exist: a new configuration needs --type"};
   EAP_METHOD_TYPE method = MethodType(type_name, record.eap_type);
   DWORD size = 0;
@@ -127,7 +132,7 @@ int Configure(void* module, const std::string& path, const std::string& type_nam
       SecureWipe(out, size);
       free_memory(out);
     }
-    throw UiFailure{status, "the configuration dialog failed"};
+    throw UiFailure{status, DialogFailure("configuration")};
   }
   std::memcpy(&record, out, sizeof record);
   // A cancelled dialog hands back the loaded record, its password opened.
@@ -135,10 +140,25 @@ int Configure(void* module, const std::string& path, const std::string& type_nam
   free_memory(out);
   if (cancelled) {
     SecureWipe(&record, sizeof record);
+    if (std::string reason = DialogUnavailableReason(); !reason.empty()) {
+      throw UiFailure{0, "the configuration dialog could not open: " + reason};
+    }
     std::printf("cancelled: %s %s\n", path.c_str(), existing ? "is left as it was" : "was not made");
     return kExitCancelled;
   }
-  SaveRecord(path, record);
+  std::vector<std::string> losses = DialogLosses(inner_before, record);
+  for (const std::string& w : losses) std::fprintf(stderr, "eapcfg: warning: %s\n", w.c_str());
+  if (strict && !losses.empty()) {
+    SecureWipe(&record, sizeof record);
+    std::printf("%s %s (--strict)\n", path.c_str(), existing ? "is left as it was" : "was not made");
+    return kExitStrictWarning;
+  }
+  try {
+    SaveRecord(path, record);
+  } catch (...) {
+    SecureWipe(&record, sizeof record);
+    throw;
+  }
   std::printf("%s %s (%u bytes)\n", path.c_str(), existing ? "updated" : "written", kCdataSize);
   std::fputs(DescribeRecord(record).c_str(), stdout);
   SecureWipe(&record, sizeof record);
@@ -161,11 +181,14 @@ int Identity(void* module, const std::string& path, const std::string& type_name
   SecureWipe(&record, sizeof record);
   if (error != nullptr) free_error(error);
   if (status == kCancelled) {
+    if (std::string reason = DialogUnavailableReason(); !reason.empty()) {
+      throw UiFailure{0, "the identity dialog could not open: " + reason};
+    }
     std::printf("cancelled: no identity (the dialog was cancelled or no SIM could be read)\n");
     return kExitCancelled;
   }
   if (status != 0) {
-    throw UiFailure{status, status == 87 ? "the identity is empty or cannot be converted" : "the identity dialog failed"};
+    throw UiFailure{status, status == 87 ? "the identity is empty or cannot be converted" : DialogFailure("identity")};
   }
   udata user{};
   if (blob != nullptr) {
@@ -196,7 +219,7 @@ void AddUiCommands(CLI::App* app, UiCommands* commands) {
 
 int RunUiCommand(const UiCommands& commands, void* module) {
   try {
-    if (commands.configure->parsed()) return Configure(module, commands.record_path, commands.type_name);
+    if (commands.configure->parsed()) return Configure(module, commands.record_path, commands.type_name, commands.strict);
     if (commands.identity->parsed()) return Identity(module, commands.record_path, commands.type_name);
   } catch (const UiFailure& failure) {
     if (failure.status != 0) {

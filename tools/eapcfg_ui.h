@@ -15,13 +15,15 @@ struct UiCommands {
   CLI::App* identity = nullptr;
   std::string record_path;
   std::string type_name;
+  bool strict = false;  // a lost value fails the command (exit 3)
 };
 
 // Adds both subcommands to the tool.
 void AddUiCommands(CLI::App* app, UiCommands* commands);
 
 // Runs the one that was parsed on the loaded module and returns the exit
-// status: 0 done, 1 failed, 2 the user cancelled. -1 when neither was parsed.
+// status: 0 done, 1 failed, 2 the user cancelled, 3 a value was lost and
+// `strict` is set. -1 when neither was parsed.
 int RunUiCommand(const UiCommands& commands, void* module);
 
 }  // namespace velto::tools

@@ -21,7 +21,40 @@ std::string Number(uint32_t value) {
   return text;
 }
 
-std::string Quoted(const char* text) { return std::string("\"") + text + "\""; }
+}  // namespace
+
+// A field's text as far as its terminator or its end, whichever comes first;
+// a control byte or a byte outside ASCII is shown as an escape, so a record
+// cannot move the cursor or recolour a terminal.
+std::string EscapedField(const char* field, size_t size) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < size && field[i] != '\0'; ++i) {
+    auto c = static_cast<unsigned char>(field[i]);
+    if (c < 0x20 || c >= 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+template <size_t N>
+std::string Text(const char (&field)[N]) {
+  return EscapedField(field, N);
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+template <size_t N>
+std::string Quoted(const char (&field)[N]) {
+  return Quoted(Text(field));
+}
 
 std::string Credentials(uint32_t source) {
   switch (source) {
@@ -33,16 +66,16 @@ std::string Credentials(uint32_t source) {
   }
 }
 
-std::string ServerValidation(const char* ca_hash) {
-  if (ca_hash[0] == '\0') return "none: the server is not validated";
-  if (std::strcmp(ca_hash, "any") == 0) return "any trusted server";
+std::string ServerValidation(const std::string& ca_hash) {
+  if (ca_hash.empty()) return "none: the server is not validated";
+  if (ca_hash == "any") return "any trusted server";
   return "certificate hash " + Quoted(ca_hash);
 }
 
-std::string SubjectMatch(const char* subject) {
-  if (subject[0] == '\0') return "none";
-  if (std::strncmp(subject, "/s", 2) == 0) return "server name " + Quoted(subject + 2);
-  if (std::strncmp(subject, "/d", 2) == 0) return "domain name " + Quoted(subject + 2);
+std::string SubjectMatch(const std::string& subject) {
+  if (subject.empty()) return "none";
+  if (subject.rfind("/s", 0) == 0) return "server name " + Quoted(subject.substr(2));
+  if (subject.rfind("/d", 0) == 0) return "domain name " + Quoted(subject.substr(2));
   return Quoted(subject);
 }
 
@@ -88,8 +121,8 @@ std::string DescribeRecord(const cdata& r) {
   out += Line(r.eap_type == kEapTypeTtls ? "identity:" : "decorative identity:", Quoted(r.identity));
   if (r.eap_type == kEapTypeTtls) {
     out += Line("outer identity:", Quoted(r.anon_identity));
-    out += Line("server validation:", ServerValidation(r.ca_hash));
-    out += Line("subject match:", SubjectMatch(r.subject_match));
+    out += Line("server validation:", ServerValidation(Text(r.ca_hash)));
+    out += Line("subject match:", SubjectMatch(Text(r.subject_match)));
     out += Line("password:", PasswordState(r));
   } else {
     out += Line("alternative identity:", Quoted(r.alternative_identity));

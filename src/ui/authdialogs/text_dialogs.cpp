@@ -240,10 +240,17 @@ std::string Shown(const Question<Form>& q, const Form& form) {
   return q.text(form);
 }
 
+bool HasError(const std::vector<FieldError>& errors, Field field) {
+  return std::any_of(errors.begin(), errors.end(), [&](const FieldError& e) { return e.field == field; });
+}
+
 // Asks until the answer passes the field's own checks. False: cancelled.
+// `correcting`: asked again after the whole form was refused.
 template <typename Form>
 bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<Form>& check,
-            const std::function<bool()>& changed) {
+            const std::function<bool()>& changed, bool correcting) {
+  // The form holds an answer its checks refused.
+  bool refused = correcting && q.checked && HasError(check(*form), q.field);
   for (;;) {
     std::vector<Option> options;
     std::string prompt;
@@ -256,6 +263,8 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
       }
       int c = q.choice(*form);
       prompt = "Choice [" + (c >= 0 ? std::to_string(c + 1) : options.empty() ? "none" : "unchanged") + "]: ";
+    } else if (refused) {
+      prompt = q.label + ": ";  // a refused answer is not offered back
     } else {
       prompt = q.label + " [" + (q.kind == Kind::kSecret ? q.secret_state(*form) : q.text(*form)) + "]: ";
     }
@@ -272,6 +281,10 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
       Wipe(&line);
       return false;
     }
+    if (line.empty() && refused) {
+      console.Write("  ! Type another value, '-' to clear it or 'cancel'.\n");
+      continue;
+    }
     if (!line.empty() && q.kind == Kind::kChoice) {
       int index = OptionIndex(options, line);
       if (index < 0) {
@@ -285,7 +298,7 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
     }
     Wipe(&line);
     if (!q.checked) return true;
-    bool refused = false;
+    refused = false;
     for (const FieldError& e : check(*form)) {
       if (e.field != q.field) continue;
       console.Write("  ! " + e.message + "\n");
@@ -293,10 +306,6 @@ bool AskOne(Console& console, Form* form, const Question<Form>& q, const Check<F
     }
     if (!refused) return true;
   }
-}
-
-bool HasError(const std::vector<FieldError>& errors, Field field) {
-  return std::any_of(errors.begin(), errors.end(), [&](const FieldError& e) { return e.field == field; });
 }
 
 template <typename Form>
@@ -314,7 +323,7 @@ bool AskForm(Console& console, const std::string& title, Form* form,
       bool wanted = only.empty() ? asked
                                  : std::find(only.begin(), only.end(), q.field) != only.end() &&
                                        (asked || HasError(check(*form), q.field));
-      if (wanted && !AskOne(console, form, q, check, changed)) return false;
+      if (wanted && !AskOne(console, form, q, check, changed, !only.empty())) return false;
     }
     if (changed) changed();  // the lists as they are now
     std::vector<FieldError> errors = check(*form);
@@ -342,6 +351,7 @@ bool AskForm(Console& console, const std::string& title, Form* form,
       if (line.empty() || line == "y" || line == "yes") return true;
       if (line == "c" || line == "cancel" || line == "n" || line == "no") return false;
       if (line == "e" || line == "edit") break;
+      console.Write("  ! Answer y (save), e (edit) or c (cancel).\n");
     }
   }
 }
