@@ -9,6 +9,7 @@
 //   eapcfg sim [--reader NAME] [--pin PIN | --pin-stdin]   (eapcfg_sim.cpp)
 //   eapcfg configure RECORD [--type ...]     (eapcfg_ui.cpp)
 //   eapcfg identity RECORD [--type ...]
+//   eapcfg wlan-profile PROFILE.xml --ssid NAME [--record RECORD] [--type ...]   (eapcfg_wlan.cpp)
 //
 // The module is loaded by file name and its entries are looked up by name;
 // --module names another file.
@@ -30,6 +31,7 @@
 #include "ui/udata.h"
 #include "eapcfg_sim.h"
 #include "eapcfg_ui.h"
+#include "eapcfg_wlan.h"
 #include "module_loader.h"
 #include "record_text.h"
 #include "xmlconfig/config_schema.h"
@@ -469,6 +471,9 @@ int main(int argc, char** argv) {
   velto::tools::SimCommand sim(app);
   velto::tools::UiCommands ui_commands;
   velto::tools::AddUiCommands(&app, &ui_commands);
+  velto::tools::WlanCommand wlan;
+  velto::tools::AddWlanCommand(&app, &wlan);
+  velto::tools::AddVersionFlag(&app);
 
   CLI11_PARSE(app, argc, argv);
 
@@ -483,6 +488,7 @@ int main(int argc, char** argv) {
     if (fields->parsed()) return Fields(module, record_path, type_name);
     if (userblob->parsed()) return UserBlob(module, record_path, type_name, field_values, from_stdin);
     if (int status = velto::tools::RunUiCommand(ui_commands, module.handle()); status >= 0) return status;
+    if (int status = velto::tools::RunWlanCommand(wlan, module.handle()); status >= 0) return status;
   } catch (const Failure& failure) {
     return Report(failure);
   }
