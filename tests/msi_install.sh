@@ -36,7 +36,10 @@ winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 run() {
   local name_=$1 text_ rc_=0
   shift
-  text_=$(cd "$work" && wine "$@" </dev/null 2>&1) || rc_=$?
+  # Into a file, not a pipe: services that msiexec starts outlive it and
+  # would hold a pipe open.
+  (cd "$work" && wine "$@" </dev/null >"$work/output" 2>&1) || rc_=$?
+  text_=$(<"$work/output")
   printf -v "$name_" '%s' "${text_//$'\r'/}"
   printf -v "${name_}_rc" '%s' "$rc_"
 }
