@@ -13,6 +13,7 @@ expect() { [[ "$1" == *"$2"* ]] || fail "expected \"$2\" in:"$'\n'"$1"; }
 
 # The package: the tables an install needs, every component 64-bit (else its
 # values land under Wow6432Node, where the 64-bit module never looks).
+msiinfo export "$msi" Property | tr -d '\r' | grep -qx "ProductVersion"$'\t'"$version" || fail "not version $version"
 tables=$(msiinfo tables "$msi")
 for table in Component Directory Feature File Registry RemoveFile Upgrade LaunchCondition; do
   grep -qx "$table" <<< "$tables" || fail "no $table table"
@@ -78,11 +79,13 @@ same() { diff <(grep -v '^$' <<< "$1" | sort) <(grep -v '^$' <<< "$2" | sort) >&
 # Install.
 run out msiexec /i "$(winpath "$msi")" /qn
 [ "$out_rc" = 0 ] || fail "install: msiexec exit $out_rc"
-for file in veltoeap.dll authdialogs.dll simcore.dll eapcfg.exe; do
-  cmp "$bin/$file" "$installed/$file" || fail "$file not installed as built"
+# Each file as built, each library with the package's version in its
+# version resource.
+common="$drive/Program Files/Common Files/Velto/WirelessCommon"
+for file in "$installed"/{veltoeap.dll,authdialogs.dll,simcore.dll,eapcfg.exe} "$common/cfgbridge.dll"; do
+  cmp "$bin/$(basename "$file")" "$file" || fail "$file not installed as built"
+  [[ $file == *.exe ]] || strings -el "$file" | grep -qx "$version" || fail "$file is not version $version"
 done
-cmp "$bin/cfgbridge.dll" "$drive/Program Files/Common Files/Velto/WirelessCommon/cfgbridge.dll" \
-  || fail "cfgbridge.dll not installed in the common files folder"
 regdump "$methods"
 same "$dump" "$(registration)" "the registration of the user-interface half"
 regdump 'HKLM\SOFTWARE\Velto'
@@ -142,7 +145,7 @@ cmp "$bin/veltoeap.dll" "$installed/veltoeap.dll" || fail "the refused downgrade
 # Removal leaves nothing of ours.
 run out msiexec /x "$(winpath "$work/next.msi")" /qn
 [ "$out_rc" = 0 ] || fail "removal: msiexec exit $out_rc"
-for folder in "$drive/Program Files/Velto" "$drive/Program Files/Common Files/Velto"; do
+for folder in "$drive/Program Files/Velto" "$(dirname "$common")"; do
   [ ! -e "$folder" ] || fail "left behind: $(find "$folder")"
 done
 for key in 'HKLM\SOFTWARE\Velto' "$methods"; do
