@@ -10,6 +10,7 @@ IFS=';' read -ra build_msi <<< "$8"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 expect() { [[ "$1" == *"$2"* ]] || fail "expected \"$2\" in:"$'\n'"$1"; }
+exited() { [ "$out_rc" = "$1" ] || fail "exit $out_rc, expected $1: $out"; }
 
 # The package: the tables an install needs, every component 64-bit (else its
 # values land under Wow6432Node, where the 64-bit module never looks).
@@ -78,7 +79,7 @@ same() { diff <(grep -v '^$' <<< "$1" | sort) <(grep -v '^$' <<< "$2" | sort) >&
 
 # Install.
 run out msiexec /i "$(winpath "$msi")" /qn
-[ "$out_rc" = 0 ] || fail "install: msiexec exit $out_rc"
+exited 0
 # Each file as built, each library with the package's version in its
 # version resource.
 common="$drive/Program Files/Common Files/Velto/WirelessCommon"
@@ -102,20 +103,24 @@ cp "$bin/eapcfg.exe" "$work/host/"
 cp "$examples/ttls-saved.xml" "$examples/sim.xml" "$work/"
 host=("$work/host/eapcfg.exe" --module "$module")
 run out "${host[@]}" import ttls-saved.xml -o ttls.cdata
-expect "$out_rc $out" "0 ttls-saved.xml -> ttls.cdata (1520 bytes)"
+exited 0
+expect "$out" "ttls-saved.xml -> ttls.cdata (1520 bytes)"
 run out "${host[@]}" export ttls.cdata
-expect "$out_rc $out" "<identity encrypted=\"false\">CORP\\alice</identity>"
+exited 0
+expect "$out" "<identity encrypted=\"false\">CORP\\alice</identity>"
 # The identity export of a SIM record: simcore under Wine's stub winscard
 # finds no reader, and the smart-card dialog cannot open without a display:
 # a cancel. A sibling that could not be bound would end the program instead.
 run out "${host[@]}" import sim.xml -o sim.cdata
-expect "$out_rc" 0
+exited 0
 run out "${host[@]}" identity sim.cdata
-expect "$out_rc $out" "2 cancelled: no identity"
+exited 2
+expect "$out" "cancelled: no identity"
 run out "$installed/eapcfg.exe" --version
-expect "$out_rc $out" "0 eapcfg $version"
+exited 0
+expect "$out" "eapcfg $version"
 run out "$installed/eapcfg.exe" wlan-profile wlan.xml --ssid "Corp & Lab" --record sim.cdata
-expect "$out_rc" 0
+exited 0
 expect "$(tr -d '\r' < "$work/wlan.xml")" "<AuthorId xmlns=\"http://www.microsoft.com/provisioning/EapCommon\">$author</AuthorId>"
 
 # Upgrade, this time with the authentication half's module named.
@@ -124,7 +129,7 @@ next="$major.$minor.$((patch + 1))"
 "$cmake" -DVERSION="$next" -DOUT="$work/next.msi" "${build_msi[@]}" >/dev/null
 auth='%SystemRoot%\system32\veltoauth.dll'
 run out msiexec /i "$(winpath "$work/next.msi")" /qn "AUTH_DLL=$auth"
-[ "$out_rc" = 0 ] || fail "upgrade: msiexec exit $out_rc"
+exited 0
 regdump "$uninstall"
 expect "$(grep -c 'DisplayName *REG_SZ *veltoeap$' <<< "$dump")" 1
 expect "$dump" "DisplayVersion    REG_SZ    $next"
@@ -137,14 +142,14 @@ same "$dump" "$(registration "$auth")" "the registration of both halves"
 expect "$(msiinfo export "$msi" LaunchCondition)" \
   $'NOT WIX_DOWNGRADE_DETECTED\tA newer version of veltoeap is already installed'
 run out msiexec /i "$(winpath "$msi")" /qn
-expect "$out_rc" 67
+exited 67
 regdump "$uninstall"
 expect "$dump" "DisplayVersion    REG_SZ    $next"
 cmp "$bin/veltoeap.dll" "$installed/veltoeap.dll" || fail "the refused downgrade touched the module"
 
 # Removal leaves nothing of ours.
 run out msiexec /x "$(winpath "$work/next.msi")" /qn
-[ "$out_rc" = 0 ] || fail "removal: msiexec exit $out_rc"
+exited 0
 for folder in "$drive/Program Files/Velto" "$(dirname "$common")"; do
   [ ! -e "$folder" ] || fail "left behind: $(find "$folder")"
 done
