@@ -23,12 +23,10 @@ if(NOT rc EQUAL 0 OR NOT EXISTS ${out})
   message(FATAL_ERROR "wixl failed (${rc})")
 endif()
 # The authentication half is registered only when AUTH_DLL names its module
-# (wixl has no component conditions), and removed with the product whether or
-# not AUTH_DLL is given then (Wine skips a component whose condition is false
-# even on removal, and leaves its values behind); the public properties pass from the
+# (wixl has no component conditions); the public properties pass from the
 # client to the elevated install (wixl has no Secure attribute).
 execute_process(COMMAND ${MSIBUILD} ${out} -q
-  "UPDATE `Component` SET `Condition` = 'AUTH_DLL OR REMOVE~=\"ALL\"' WHERE `Component` = 'Auth'"
+  "UPDATE `Component` SET `Condition` = 'AUTH_DLL' WHERE `Component` = 'Auth'"
   RESULT_VARIABLE rc)
 if(rc EQUAL 0)
   execute_process(COMMAND ${MSIBUILD} ${out} -q

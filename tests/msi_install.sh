@@ -123,18 +123,22 @@ run out "$installed/eapcfg.exe" wlan-profile wlan.xml --ssid "Corp & Lab" --reco
 exited 0
 expect "$(tr -d '\r' < "$work/wlan.xml")" "<AuthorId xmlns=\"http://www.microsoft.com/provisioning/EapCommon\">$author</AuthorId>"
 
-# Upgrade, this time with the authentication half's module named.
+# Another installer's value under our keys (the authentication half's own):
+# kept by the upgrade and by the removal, which take only what we wrote.
+key="HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EapHost\\Methods\\$author"
+foreign='    PeerDllPath    REG_EXPAND_SZ    C:\other\auth.dll'
+run out reg add "$methods\\21" /v PeerDllPath /t REG_EXPAND_SZ /d 'C:\other\auth.dll'
+exited 0
 IFS=. read -r major minor patch <<< "$version"
 next="$major.$minor.$((patch + 1))"
 "$cmake" -DVERSION="$next" -DOUT="$work/next.msi" "${build_msi[@]}" >/dev/null
-auth='%SystemRoot%\system32\veltoauth.dll'
-run out msiexec /i "$(winpath "$work/next.msi")" /qn "AUTH_DLL=$auth"
+run out msiexec /i "$(winpath "$work/next.msi")" /qn
 exited 0
 regdump "$uninstall"
 expect "$(grep -c 'DisplayName *REG_SZ *veltoeap$' <<< "$dump")" 1
 expect "$dump" "DisplayVersion    REG_SZ    $next"
 regdump "$methods"
-same "$dump" "$(registration "$auth")" "the registration of both halves"
+same "$dump" "$(registration)"$'\n'"$foreign" "the registration after the upgrade"
 
 # A downgrade is refused by the launch condition (1603, cut to 67; Wine
 # logs no message text, so the message is checked in the package) and leaves
@@ -147,16 +151,34 @@ regdump "$uninstall"
 expect "$dump" "DisplayVersion    REG_SZ    $next"
 cmp "$bin/veltoeap.dll" "$installed/veltoeap.dll" || fail "the refused downgrade touched the module"
 
-# Removal leaves nothing of ours.
+# Removal leaves nothing of ours, and the other installer's value.
+gone() {
+  for folder in "$drive/Program Files/Velto" "$(dirname "$common")"; do
+    [ ! -e "$folder" ] || fail "left behind: $(find "$folder")"
+  done
+  regdump 'HKLM\SOFTWARE\Velto'
+  [ "$dump_rc" != 0 ] || fail "left behind: $dump"
+  regdump "$methods"
+  if [ -z "$1" ]; then [ "$dump_rc" != 0 ] || fail "left behind: $dump"; else same "$dump" "$1" "what is left"; fi
+  regdump "$uninstall"
+  if grep -q veltoeap <<< "$dump"; then fail "a product entry is left"; fi
+}
 run out msiexec /x "$(winpath "$work/next.msi")" /qn
 exited 0
-for folder in "$drive/Program Files/Velto" "$(dirname "$common")"; do
-  [ ! -e "$folder" ] || fail "left behind: $(find "$folder")"
-done
-for key in 'HKLM\SOFTWARE\Velto' "$methods"; do
-  regdump "$key"
-  [ "$dump_rc" != 0 ] || fail "left behind: $dump"
-done
-regdump "$uninstall"
-if grep -q veltoeap <<< "$dump"; then fail "a product entry is left"; fi
+gone "$key\\21"$'\n'"$foreign"
+run out reg delete "$methods" /f
+exited 0
+
+# With the authentication half's module named: both halves, kept by an
+# upgrade that does not name it again, and removed with the product.
+auth='%SystemRoot%\system32\veltoauth.dll'
+run out msiexec /i "$(winpath "$msi")" /qn "AUTH_DLL=$auth"
+exited 0
+run out msiexec /i "$(winpath "$work/next.msi")" /qn
+exited 0
+regdump "$methods"
+same "$dump" "$(registration "$auth")" "the registration of both halves"
+run out msiexec /x "$(winpath "$work/next.msi")" /qn
+exited 0
+gone ""
 echo "installed, used, upgraded, downgrade refused, removed: as expected"
