@@ -33,3 +33,6 @@ expect_failure("error 87: the document has no EapTtls, EapSim or EapAka element 
 expect_failure("error 87: short.cdata is 10 bytes, not a 1520-byte configuration record" show short.cdata)
 expect_failure("unknown method type" export --type peap)
 expect_failure("cannot read missing.xml" import missing.xml)
+# An SSID is at most 32 bytes: a longer one would make a profile no one can add.
+expect_failure("an SSID is 1 to 32 bytes" wlan-profile w.xml --ssid 123456789012345678901234567890123)
+expect_failure("error 87: short.cdata is not a 1520-byte" wlan-profile w.xml --ssid x --record short.cdata)

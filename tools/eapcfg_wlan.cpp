@@ -82,10 +82,11 @@ std::string ExportConfig(void* module, const std::string& record_path, uint8_t* 
   bool have_record = !record_path.empty();
   if (have_record) {
     std::ifstream in(record_path, std::ios::binary);
+    if (!in) throw WlanFailure{0, "cannot read " + record_path};
     std::stringstream bytes;
     bytes << in.rdbuf();
     std::string data = bytes.str();
-    bool fits = in && data.size() == kCdataSize;
+    bool fits = data.size() == kCdataSize;
     if (fits) std::memcpy(&record, data.data(), kCdataSize);
     SecureWipe(data.data(), data.size());
     if (!fits) throw WlanFailure{87, record_path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};

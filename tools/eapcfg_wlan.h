@@ -17,7 +17,7 @@ struct WlanCommand {
   std::string record_path;
   std::string type_name;
   std::string security = "wpa2";
-  unsigned author_id;
+  unsigned author_id = 0;
 };
 
 // --version: the product version the build was made with.
