@@ -8,7 +8,7 @@ packages=(
   libsodium-dev libxml2-dev libpcsclite-dev
   pcscd vsmartcard-vpcd pcsc-tools
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-  wine wine64
+  wine wine64 wixl msitools
   xvfb x11-apps imagemagick
   clang libclang-rt-14-dev valgrind
 )

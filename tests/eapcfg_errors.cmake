@@ -43,3 +43,6 @@ if(EMULATOR)
   # Wine without a display: the dialog cannot open, which is not a cancel.
   expect_failure("the configuration dialog could not open: no display" configure new.cdata --type ttls)
 endif()
+# An SSID is at most 32 bytes: a longer one would make a profile no one can add.
+expect_failure("an SSID is 1 to 32 bytes" wlan-profile w.xml --ssid 123456789012345678901234567890123)
+expect_failure("error 87: short.cdata is not a 1520-byte" wlan-profile w.xml --ssid x --record short.cdata)

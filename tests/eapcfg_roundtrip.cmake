@@ -1,6 +1,7 @@
 # eapcfg import, export, import on every example: the two records must read
 # the same (eapcfg show), and the second document must carry no plain
-# password. Runs the tool as a user would, under Wine on Windows.
+# password; then the same through a WLAN profile. Runs the tool as a user
+# would, under Wine on Windows.
 #   -DEAPCFG=... -DEMULATOR=... (empty on Linux) -DEXAMPLES=dir -DWORK=dir
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -27,4 +28,17 @@ foreach(example IN LISTS examples)
     message(FATAL_ERROR "${name}: the exported XML carries a plain password:\n${xml}")
   endif()
   message(STATUS "${name}: same record after export and import")
+endforeach()
+
+# A WLAN profile made from each record carries its configuration whole: the
+# import reads the profile back to the same record.
+foreach(example IN LISTS examples)
+  get_filename_component(name ${example} NAME_WE)
+  eapcfg(ignored wlan-profile ${name}.wlan.xml --ssid "Corp & Lab" --record ${name}.1.cdata)
+  eapcfg(ignored import ${name}.wlan.xml -o ${name}.3.cdata)
+  eapcfg(first show ${name}.1.cdata)
+  eapcfg(third show ${name}.3.cdata)
+  if(NOT first STREQUAL third)
+    message(FATAL_ERROR "${name}: the record changed over a WLAN profile\n${first}\n---\n${third}")
+  endif()
 endforeach()

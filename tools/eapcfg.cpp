@@ -9,6 +9,7 @@
 //   eapcfg sim [--reader NAME] [--pin PIN | --pin-stdin]   (eapcfg_sim.cpp)
 //   eapcfg configure RECORD [--type ...]     (eapcfg_ui.cpp)
 //   eapcfg identity RECORD [--type ...]
+//   eapcfg wlan-profile PROFILE.xml --ssid NAME [--record RECORD] [--type ...]   (eapcfg_wlan.cpp)
 //
 // The module is loaded by file name and its entries are looked up by name;
 // --module names another file.
@@ -32,6 +33,7 @@
 #include "eapcfg_sim.h"
 #include "eapcfg_ui.h"
 #include "losses.h"
+#include "eapcfg_wlan.h"
 #include "module_loader.h"
 #include "profile_text.h"
 #include "record_text.h"
@@ -615,6 +617,9 @@ int main(int argc, char** argv) {
   velto::tools::SimCommand sim(app);
   velto::tools::UiCommands ui_commands;
   velto::tools::AddUiCommands(&app, &ui_commands);
+  velto::tools::WlanCommand wlan;
+  velto::tools::AddWlanCommand(&app, &wlan);
+  velto::tools::AddVersionFlag(&app);
 
   try {
     app.parse(argc, argv);
@@ -634,6 +639,7 @@ int main(int argc, char** argv) {
     if (fields->parsed()) return Fields(module, record_path, type_name);
     if (userblob->parsed()) return UserBlob(module, record_path, type_name, field_values, from_stdin);
     if (int status = velto::tools::RunUiCommand(ui_commands, module.handle()); status >= 0) return status;
+    if (int status = velto::tools::RunWlanCommand(wlan, module.handle()); status >= 0) return status;
   } catch (const Failure& failure) {
     return Report(failure);
   }
