@@ -256,10 +256,8 @@ std::string ImportRefusal(VeltoXmlDocument* document, uint8_t type) {
     }
     // A prefixed method element, or one inside a comment: the module matches
     // whole names among element children only.
-    long count = 0;
-    if (!g_dom->child_count(config.get(), &count)) count = 0;
-    for (long i = 0; i < count; ++i) {
-      NodeRef child(g_dom->child_at(config.get(), i));
+    for (NodeRef child(g_dom->first_child_of(config.get())); child;
+         child = NodeRef(g_dom->next_sibling(child.get()))) {
       std::string name = NodeName(child.get());
       size_t colon = name.rfind(':');
       if (colon != std::string::npos && name.compare(colon + 1, std::string::npos, method_name) == 0) {
