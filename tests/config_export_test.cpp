@@ -169,6 +169,19 @@ TEST_F(ConfigExport, RefusesFieldTextsHoldingMarkup) {
   }
 }
 
+// Server validation must not change on the way back: the reader trims the
+// texts, so one with white space at either end is refused.
+TEST_F(ConfigExport, RefusesServerValidationTextsTheReaderWouldTrim) {
+  for (const char* text : {" any", "any\n", "  ", "\t/sradius"}) {
+    SCOPED_TRACE(text);
+    cdata hash = Record(kEapTypeTtls), subject = Record(kEapTypeTtls);
+    CopyTextField(hash.ca_hash, text);
+    CopyTextField(subject.subject_match, text);
+    EXPECT_EQ(Export(&hash).status, 87u);
+    EXPECT_EQ(Export(&subject).status, 87u);
+  }
+}
+
 // A saved password travels only in the profile form, which the host's record
 // keeps afterwards (flag 0x10); a stored form (0x01) is opened first, whatever
 // the credential source. One that cannot be sealed or opened is written as

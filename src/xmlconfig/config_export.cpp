@@ -67,11 +67,22 @@ bool IsCharacterData(const char (&field)[N]) {
   return std::memchr(field, '<', n) == nullptr && std::memchr(field, '&', n) == nullptr;
 }
 
+// The reader trims white space around an element's text. A server-validation
+// text with white space at either end would come back as another text: " any"
+// as "any" (any trusted server), "  " as the empty text (no validation).
+template <size_t N>
+bool TrimsToItself(const char (&field)[N]) {
+  const size_t n = strnlen(field, N);
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  return n == 0 || (!space(field[0]) && !space(field[n - 1]));
+}
+
 bool WritesSavedCredentials(const cdata& record) {
   return record.cred_source == kCredSaved && record.identity[0] != '\0';
 }
 
-// Whether every text the export takes from the record is character data. A
+// Whether every text the export takes from the record is character data, and
+// the server-validation texts read back as written. A
 // password in the profile form (0x10) is written as it stands; any other is
 // sealed on the way (Base64) or not written at all.
 bool TextsAreCharacterData(const cdata& r) {
@@ -81,7 +92,8 @@ bool TextsAreCharacterData(const cdata& r) {
       const bool password_as_is = saved && (r.flags & kFlagPasswordProfileEncrypted) != 0;
       return (!saved || IsCharacterData(r.identity)) &&
              (!password_as_is || IsCharacterData(r.password)) && IsCharacterData(r.anon_identity) &&
-             IsCharacterData(r.ca_hash) && IsCharacterData(r.subject_match);
+             IsCharacterData(r.ca_hash) && IsCharacterData(r.subject_match) &&
+             TrimsToItself(r.ca_hash) && TrimsToItself(r.subject_match);
     }
     case kEapTypeSim:
     case kEapTypeAka:
