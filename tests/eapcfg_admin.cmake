@@ -3,6 +3,7 @@
 # their fields, a write that fails half-way, and every value the module
 # drops or changes named on stderr.
 #   -DEAPCFG=... -DEMULATOR=... (empty on Linux) -DEXAMPLES=dir -DVECTORS=dir -DWORK=dir -DWINDOWS=0|1
+include(${CMAKE_CURRENT_LIST_DIR}/eapcfg_run.cmake)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 set(ENV{XDG_DATA_HOME} ${WORK}/data)
@@ -22,12 +23,6 @@ function(run expected_rc out)
     message(FATAL_ERROR "eapcfg ${RUN_UNPARSED_ARGUMENTS}: exit ${rc}, expected ${expected_rc}\n${text}")
   endif()
   set(${out} "${text}" PARENT_SCOPE)
-endfunction()
-
-function(expect text pattern)
-  if(NOT text MATCHES "${pattern}")
-    message(FATAL_ERROR "expected \"${pattern}\" in:\n${text}")
-  endif()
 endfunction()
 
 function(refuse text pattern)

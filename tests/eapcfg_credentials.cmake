@@ -7,12 +7,6 @@ file(MAKE_DIRECTORY ${WORK})
 
 include(${CMAKE_CURRENT_LIST_DIR}/eapcfg_run.cmake)
 
-function(expect text pattern)
-  if(NOT text MATCHES "${pattern}")
-    message(FATAL_ERROR "expected \"${pattern}\" in:\n${text}")
-  endif()
-endfunction()
-
 foreach(name ttls-prompt ttls-saved sim)
   file(COPY ${EXAMPLES}/${name}.xml DESTINATION ${WORK})
   eapcfg(ignored import ${name}.xml -o ${name}.cdata)

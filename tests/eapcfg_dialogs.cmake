@@ -3,6 +3,7 @@
 # cancelled one leaves the record alone, what the identity export reports,
 # and that a password or PIN never reaches the output.
 #   -DEAPCFG=... -DWORK=dir
+include(${CMAKE_CURRENT_LIST_DIR}/eapcfg_run.cmake)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/registry)
 # A key of our own, and no library directory: the module opens the dialog
@@ -25,12 +26,6 @@ function(run answers expected_rc out)
     message(FATAL_ERROR "eapcfg ${ARGN} showed a password or PIN:\n${stdout}${stderr}")
   endif()
   set(${out} "${stdout}${stderr}" PARENT_SCOPE)
-endfunction()
-
-function(expect text pattern)
-  if(NOT text MATCHES "${pattern}")
-    message(FATAL_ERROR "expected \"${pattern}\" in:\n${text}")
-  endif()
 endfunction()
 
 # A new EAP-TTLS configuration: every answered field reaches the record.

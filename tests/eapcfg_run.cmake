@@ -16,3 +16,10 @@ function(eapcfg out)
   string(REPLACE "\r" "" stdout "${stdout}")
   set(${out} "${stdout}" PARENT_SCOPE)
 endfunction()
+
+# expect(TEXT PATTERN): fails the test unless TEXT matches PATTERN.
+function(expect text pattern)
+  if(NOT text MATCHES "${pattern}")
+    message(FATAL_ERROR "expected \"${pattern}\" in:\n${text}")
+  endif()
+endfunction()
