@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -290,14 +291,26 @@ TEST_F(CardLists, SnapshotLockAndClear) {
   EXPECT_EQ(Readers(*sim), Names{"A"});
   EXPECT_EQ(Readers(*sc), Names{"B"});
 
-  // The lock holds a clear off until it is released.
+  // The lock holds a clear off until it is released: the other thread has
+  // gone on to clear, and the lists are still whole.
   std::atomic<bool> done{false};
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool clearing = false;
   LockCardLists();
   std::thread other([&] {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      clearing = true;
+    }
+    changed.notify_all();
     ClearCardLists();
     done = true;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return clearing; });
+  }
   EXPECT_FALSE(done.load());
   EXPECT_EQ(g_sim_list.count, 1);
   UnlockCardLists();

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,27 +16,50 @@
 #include "sim/card_lists.h"
 #include "sim/sc_handler.h"
 #include "sim/sync.h"
+#include "trace/trace.h"
 
 namespace velto {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The smart-card service as the test sets it: an event it signals when the
-// service "starts", or none at all.
+// service "starts", or none at all. The holders count is watched.
 platform::SyncEvent* g_service_event = nullptr;
-std::atomic<int> g_service_holders{0};
+std::mutex g_service_mutex;
+std::condition_variable g_service_changed;
+int g_service_holders = 0;
 
 platform::SyncEvent* AccessServiceEvent() {
+  std::lock_guard<std::mutex> lock(g_service_mutex);
   ++g_service_holders;
   return g_service_event;
 }
-void ReleaseServiceEvent() { --g_service_holders; }
+void ReleaseServiceEvent() {
+  std::lock_guard<std::mutex> lock(g_service_mutex);
+  --g_service_holders;
+  g_service_changed.notify_all();
+}
+int ServiceHolders() {
+  std::lock_guard<std::mutex> lock(g_service_mutex);
+  return g_service_holders;
+}
+void WaitForNoServiceHolder() {
+  std::unique_lock<std::mutex> lock(g_service_mutex);
+  g_service_changed.wait(lock, [] { return g_service_holders == 0; });
+}
 platform::SyncEvent* NoServiceEvent() { return nullptr; }
 void NoRelease() {}
 
 const platform::SmartCardServiceApi kTestService{AccessServiceEvent, ReleaseServiceEvent};
 const platform::SmartCardServiceApi kNoService{NoServiceEvent, NoRelease};
+
+// The waiting thread's start and stop waited for without time-out, so no
+// outcome depends on how fast the threads run; or time-outs of 0, which take
+// the give-up paths at once; or a thread that cannot be started.
+platform::ThreadHandle* NoThread(platform::ThreadProc, void*, uint32_t*) { return nullptr; }
+const WaitingThreadApi kWaitForever{platform::StartThread, platform::kWaitForever,
+                                    platform::kWaitForever};
+const WaitingThreadApi kGiveUpAtOnce{platform::StartThread, 0, 0};
+const WaitingThreadApi kThreadsFail{NoThread, 0, 0};
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -60,27 +85,19 @@ class CardMonitorTest : public testing::Test {
     ASSERT_TRUE(doubles_.SetUp(&error)) << error;
     g_service_event = platform::CreateManualResetEvent();
     platform::g_smartcard_service.Override(&kTestService);
+    g_waiting_thread.Override(&kWaitForever);
     ClearCardLists();
   }
   void TearDown() override {
     ScSimCardDeinit();
+    g_waiting_thread.Override(nullptr);
     platform::g_smartcard_service.Override(nullptr);
-    EXPECT_EQ(g_service_holders.load(), 0) << "every access of the service event is released";
+    EXPECT_EQ(ServiceHolders(), 0) << "every access of the service event is released";
     platform::CloseSyncEvent(g_service_event);
     g_service_event = nullptr;
   }
 
   const test::SimcoreDouble& sim() { return doubles_.simcore(); }
-
-  // Waits up to `seconds` for the call log to hold `count` of `what`.
-  bool WaitForCalls(const std::string& what, int count, int seconds = 3) {
-    auto until = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < until) {
-      if (Count(sim().Calls(), what) >= count) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
 
   test::SiblingDoubles doubles_;
 };
@@ -98,7 +115,7 @@ TEST_F(CardMonitorTest, InitThatSucceedsStartsNoThread) {
             "swc_scard_init\n"
             "swc_scard_deinit(config)\n"
             "swc_config_free(config)\n");
-  EXPECT_EQ(g_service_holders.load(), 0) << "no waiting thread touched the service";
+  EXPECT_EQ(ServiceHolders(), 0) << "no waiting thread touched the service";
 }
 
 TEST_F(CardMonitorTest, CardsPresentAreListedBeforeInitReturns) {
@@ -124,26 +141,21 @@ TEST_F(CardMonitorTest, CardsPresentAreListedBeforeInitReturns) {
 
 TEST_F(CardMonitorTest, LateServiceStartCallsInitOnceMore) {
   sim().push_init_status(-3);
-  auto start = Clock::now();
   ScSimCardInit();
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_TRUE(HasWaitingThread());
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(Count(sim().Calls(), "swc_scard_init"), 1) << "the thread waits for the service";
 
   auto present = SimEvent(kCardInserted, "Late reader");
   sim().add_present_card(present.get());
   platform::SetSyncEvent(g_service_event);
-  ASSERT_TRUE(WaitForCalls("swc_scard_init", 2));
-  auto lists = std::make_unique<VELTO_SIM_LIST>();
-  auto until = Clock::now() + std::chrono::seconds(3);
-  do {
-    SnapshotCardLists(nullptr, lists.get());
-  } while (lists->count == 0 && Clock::now() < until);
-  EXPECT_EQ(lists->count, 1);
-
+  sim().wait_calls("swc_scard_init", 2);
+  // The stop comes once the thread is inside swc_scard_init: it waits for
+  // the thread, whose call reports the card before it returns.
   ScSimCardDeinit();
   EXPECT_FALSE(HasWaitingThread());
+  auto lists = std::make_unique<VELTO_SIM_LIST>();
+  SnapshotCardLists(nullptr, lists.get());
+  EXPECT_EQ(lists->count, 1);
   std::string calls = sim().Calls();
   EXPECT_EQ(Count(calls, "swc_scard_init"), 2);
   EXPECT_EQ(Count(calls, "swc_scard_deinit(config)"), 1);
@@ -154,18 +166,18 @@ TEST_F(CardMonitorTest, ServiceAlreadyRunningRetriesAtOnce) {
   platform::SetSyncEvent(g_service_event);
   sim().push_init_status(-3);
   ScSimCardInit();
-  ASSERT_TRUE(WaitForCalls("swc_scard_init", 2, 2));
+  sim().wait_calls("swc_scard_init", 2);
   ScSimCardDeinit();
   EXPECT_EQ(Count(sim().Calls(), "swc_scard_init"), 2);
 }
 
-TEST_F(CardMonitorTest, StopDuringTheWaitEndsTheThreadPromptly) {
+// The stop event ends a thread that waits for the service (the stop waits
+// for it without time-out here: a thread deaf to the stop hangs the test).
+TEST_F(CardMonitorTest, StopDuringTheWaitEndsTheThread) {
   sim().push_init_status(-3);
   ScSimCardInit();
   ASSERT_TRUE(HasWaitingThread());
-  auto start = Clock::now();
   ScSimCardDeinit();
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
   EXPECT_FALSE(HasWaitingThread());
   std::string calls = sim().Calls();
   EXPECT_EQ(Count(calls, "swc_scard_init"), 1);
@@ -178,10 +190,19 @@ TEST_F(CardMonitorTest, NoServiceEventMeansTheThreadGivesUp) {
   sim().push_init_status(-3);
   ScSimCardInit();
   EXPECT_TRUE(HasWaitingThread()) << "the object is kept after the thread ended";
-  auto start = Clock::now();
   ScSimCardDeinit();
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
   EXPECT_EQ(Count(sim().Calls(), "swc_scard_init"), 1);
+}
+
+// A thread that cannot be started leaves no object that a stop would wait on.
+TEST_F(CardMonitorTest, FailedThreadStartKeepsNoObject) {
+  g_waiting_thread.Override(&kThreadsFail);
+  sim().push_init_status(-3);
+  ScSimCardInit();
+  EXPECT_FALSE(HasWaitingThread());
+  EXPECT_NE(CurrentSimConfig(), nullptr) << "open, not watching";
+  ScSimCardDeinit();
+  EXPECT_EQ(Count(sim().Calls(), "swc_config_free(config)"), 1);
 }
 
 TEST_F(CardMonitorTest, FailedAllocStillReleasesWithNull) {
@@ -213,28 +234,67 @@ TEST_F(CardMonitorTest, StopThatGivesUpLeavesTheHandleToTheThread) {
   sim().push_init_status(-3);
   ScSimCardInit();
   ASSERT_TRUE(HasWaitingThread());
-  sim().set_init_delay_ms(4500);
+  sim().hold_init(1);
   platform::SetSyncEvent(g_service_event);
-  ASSERT_TRUE(WaitForCalls("swc_scard_init", 2));
+  sim().wait_calls("swc_scard_init", 2);
 
-  auto start = Clock::now();
+  g_waiting_thread.Override(&kGiveUpAtOnce);
   ScSimCardDeinit();
-  auto took = Clock::now() - start;
-  EXPECT_GE(took, std::chrono::milliseconds(3500));
-  EXPECT_LT(took, std::chrono::milliseconds(4400));
+  EXPECT_FALSE(HasWaitingThread());
   std::string calls = sim().Calls();
   EXPECT_EQ(Count(calls, "swc_scard_deinit(null)"), 1) << calls;
   EXPECT_EQ(Count(calls, "swc_scard_deinit(config)"), 0) << "released while in use";
 
-  ASSERT_TRUE(WaitForCalls("swc_config_free(config)", 1, 5));
+  sim().hold_init(0);
+  sim().wait_calls("swc_config_free(config)", 1);
   calls = sim().Calls();
   EXPECT_EQ(Count(calls, "swc_scard_deinit(config)"), 1);
   EXPECT_EQ(Count(calls, "swc_config_free(config)"), 1);
-  // Let the thread release the service event before the test's fixture goes.
-  auto until = Clock::now() + std::chrono::seconds(2);
-  while (g_service_holders.load() != 0 && Clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  WaitForNoServiceHolder();  // the thread's last use of the fixture's service
+}
+
+// One card watch at a time: a second thread's open waits until the first
+// watch is closed, so the two never share the handle or the thread object.
+std::mutex g_busy_mutex;
+std::condition_variable g_busy_changed;
+bool g_watch_busy_seen = false;
+void SeeBusyWatch(uint32_t, const char* format, va_list) {
+  if (std::strstr(format, "Card watch busy") == nullptr) return;
+  std::lock_guard<std::mutex> lock(g_busy_mutex);
+  g_watch_busy_seen = true;
+  g_busy_changed.notify_all();
+}
+
+TEST_F(CardMonitorTest, SecondWatchWaitsForTheFirstToClose) {
+  g_watch_busy_seen = false;
+  SetTraceObserverForTesting(SeeBusyWatch);
+  sim().push_init_status(-3);
+  ScSimCardInit();  // the first watch, with its waiting thread
+  bool second_opened = false;
+  std::thread second([&] {
+    ScSimCardInit();
+    {
+      std::lock_guard<std::mutex> lock(g_busy_mutex);
+      second_opened = true;
+      g_busy_changed.notify_all();
+    }
+    ScSimCardDeinit();
+  });
+  {
+    // Either the second open waits (as it must) or it went ahead.
+    std::unique_lock<std::mutex> lock(g_busy_mutex);
+    g_busy_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
   }
+  ScSimCardDeinit();
+  second.join();
+  SetTraceObserverForTesting(nullptr);
+  const std::string one_watch =
+      "swc_config_alloc(SupplicantPlugin_00-00-00-00-00-00,1)\n"
+      "swc_scard_set_event_cb\n"
+      "swc_scard_init\n"
+      "swc_scard_deinit(config)\n"
+      "swc_config_free(config)\n";
+  EXPECT_EQ(sim().Calls(), one_watch + one_watch);
 }
 
 TEST_F(CardMonitorTest, CallbackIgnoresNullAndUnknownEvents) {

@@ -94,8 +94,10 @@ std::vector<uint8_t> EncodePng(int width, int height, const std::vector<uint8_t>
 // Copies the dialog from the screen (the only capture that works under Wine)
 // into VELTO_SCREENSHOT_DIR/NAME.png.
 void SaveScreenshot(HWND dialog, const char* name) {
+  // Painted before the call returns (the dialog's thread handles WM_PAINT
+  // for it), and read back from the display after that.
   RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  Sleep(400);
+  GdiFlush();
   RECT rect;
   GetWindowRect(dialog, &rect);
   int width = rect.right - rect.left;
@@ -138,59 +140,97 @@ void SaveScreenshot(HWND dialog, const char* name) {
 
 // ---- the driver
 
-struct FindContext {
-  HWND found = nullptr;
-};
+// The driver waits on what the dialog's thread reports through two hooks on
+// it: the dialog window once it is shown, its destruction, and
+// the retrieval of a marker the driver posts to the thread's queue. Posted
+// messages are taken in order, one at a time, so once the marker is taken
+// everything posted before it (keys, list updates) has been handled.
+constexpr UINT kMarker = WM_APP + 0x3A7;
+HANDLE g_dialog_ready = nullptr;   // manual reset: g_dialog holds the dialog
+HANDLE g_dialog_gone = nullptr;    // manual reset: the dialog was destroyed
+HANDLE g_marker_taken = nullptr;   // auto reset
+HANDLE g_activity = nullptr;       // auto reset: the thread handled or took a message
+HWND g_dialog = nullptr;
 
-BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
-  wchar_t name[16] = {};
-  GetClassNameW(window, name, 16);
-  if (std::wcscmp(name, L"#32770") == 0 && IsWindowVisible(window)) {
-    reinterpret_cast<FindContext*>(context)->found = window;
-    return FALSE;
+LRESULT CALLBACK AfterSentMessage(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+  SetEvent(g_activity);
+  bool top_level = (GetWindowLongW(sent->hwnd, GWL_STYLE) & WS_CHILD) == 0;
+  if (code == HC_ACTION && sent->message == WM_INITDIALOG && top_level && g_dialog == nullptr) {
+    g_dialog = sent->hwnd;
   }
-  return TRUE;
+  // A dialog is shown once its thread's queue first runs empty.
+  if (code == HC_ACTION && sent->message == WM_WINDOWPOSCHANGED && sent->hwnd == g_dialog &&
+      (reinterpret_cast<const WINDOWPOS*>(sent->lParam)->flags & SWP_SHOWWINDOW) != 0) {
+    SetEvent(g_dialog_ready);
+  }
+  if (code == HC_ACTION && sent->message == WM_DESTROY && sent->hwnd == g_dialog) {
+    SetEvent(g_dialog_gone);
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-// The visible dialog of `thread`, waited for up to 10 s.
-HWND WaitForDialog(DWORD thread) {
-  for (int i = 0; i < 200; ++i) {
-    FindContext context;
-    EnumThreadWindows(thread, FindDialog, reinterpret_cast<LPARAM>(&context));
-    if (context.found != nullptr) return context.found;
-    Sleep(50);
+LRESULT CALLBACK OnTakenMessage(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* taken = reinterpret_cast<const MSG*>(lparam);
+  SetEvent(g_activity);
+  if (code == HC_ACTION && wparam == PM_REMOVE && taken->hwnd == nullptr &&
+      taken->message == kMarker) {
+    SetEvent(g_marker_taken);
   }
-  return nullptr;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-// Waits up to 5 s for a condition the dialog's thread brings about.
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 100; ++i) {
-    if (condition()) return true;
-    Sleep(50);
+// Waits until the dialog's thread has handled everything posted to it so
+// far; false when the dialog was destroyed first.
+bool Settle(HWND dialog) {
+  PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), kMarker, 0, 0);
+  HANDLE either[] = {g_marker_taken, g_dialog_gone};
+  return WaitForMultipleObjects(2, either, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+// Waits for a condition the dialog's thread brings about: checked again each
+// time that thread has handled a sent message or taken a posted one (the
+// changes come from messages it sends itself, so the last one is seen).
+// False once the dialog is gone.
+bool WaitFor(HWND dialog, const std::function<bool()>& condition) {
+  HANDLE either[] = {g_activity, g_dialog_gone};
+  while (!condition()) {
+    if (WaitForMultipleObjects(2, either, FALSE, INFINITE) != WAIT_OBJECT_0) return condition();
   }
-  return false;
+  return true;
 }
 
 // Opens a dialog on this thread with `open` while `drive` works it from a
 // driver thread. A dialog the driver leaves open is cancelled, so that a
 // failing test never blocks.
 int RunDialog(const std::function<int()>& open, const std::function<void(HWND)>& drive) {
-  DWORD self = GetCurrentThreadId();
+  g_dialog = nullptr;
+  g_dialog_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_dialog_gone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_marker_taken = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_activity = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROCRET, AfterSentMessage, nullptr, GetCurrentThreadId());
+  HHOOK taken = SetWindowsHookExW(WH_GETMESSAGE, OnTakenMessage, nullptr, GetCurrentThreadId());
   std::thread driver([&] {
-    HWND dialog = WaitForDialog(self);
-    if (dialog == nullptr) {
-      ADD_FAILURE() << "no dialog appeared";
+    WaitForSingleObject(g_dialog_ready, INFINITE);
+    HWND dialog = g_dialog;
+    if (!Settle(dialog)) {  // now in its message loop
+      ADD_FAILURE() << "the dialog closed by itself";
       return;
     }
     drive(dialog);
-    if (!WaitFor([&] { return !IsWindow(dialog); })) {
+    // A dialog told to end leaves its loop after the next message it takes:
+    // only one that takes a second marker stayed open.
+    if (Settle(dialog) && Settle(dialog)) {
       ADD_FAILURE() << "the dialog stayed open";
       PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     }
   });
   int result = open();
   driver.join();
+  UnhookWindowsHookEx(sent);
+  UnhookWindowsHookEx(taken);
+  for (HANDLE event : {g_dialog_ready, g_dialog_gone, g_marker_taken, g_activity}) CloseHandle(event);
   return result;
 }
 
@@ -454,11 +494,11 @@ TEST(ConfigDialogTest, KeyboardTabOrderMnemonicsAndEscape) {
         EXPECT_EQ(FocusedId(dialog), order[0]);
         for (size_t i = 1; i < std::size(order); ++i) {
           Press(dialog, WM_KEYDOWN, VK_TAB);
-          EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog) == order[i]; }))
+          EXPECT_TRUE(WaitFor(dialog, [&] { return FocusedId(dialog) == order[i]; }))
               << "after " << order[i - 1] << " came " << FocusedId(dialog) << ", not " << order[i];
         }
         Press(dialog, WM_SYSCHAR, 'p');  // "&Password:"
-        EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog) == IDC_PASSWORD; }));
+        EXPECT_TRUE(WaitFor(dialog, [&] { return FocusedId(dialog) == IDC_PASSWORD; }));
         Type(dialog, IDC_PASSWORD, L"typed");
         Press(dialog, WM_KEYDOWN, VK_ESCAPE);
       });
@@ -558,13 +598,13 @@ TEST(SmartCardDialogTest, ListFollowsSetScListAndAPinSimAsksForItsPin) {
         // then the badge leaves.
         VELTO_SIM_LIST sims = SimList("Virtual PCD 00 01", true);
         EXPECT_EQ(g_set_sim(&sims), 1);
-        EXPECT_TRUE(WaitFor([&] { return ListCount(dialog) == 2; }));
+        EXPECT_TRUE(WaitFor(dialog, [&] { return ListCount(dialog) == 2; }));
         VELTO_SC_LIST_V120 no_cards = {};
         EXPECT_EQ(g_set_sc(&no_cards), 1);
-        EXPECT_TRUE(WaitFor([&] { return ListCount(dialog) == 1; }));
+        EXPECT_TRUE(WaitFor(dialog, [&] { return ListCount(dialog) == 1; }));
         EXPECT_EQ(ListText(dialog, 0, 0), L"Virtual PCD 00 01");
         SelectRow(dialog, 0);
-        EXPECT_TRUE(WaitFor([&] { return Shown(dialog, IDC_PIN); }));
+        EXPECT_TRUE(WaitFor(dialog, [&] { return Shown(dialog, IDC_PIN); }));
         Type(dialog, IDC_PIN, L"1234");
         Type(dialog, IDC_SC_TEMPLATE, L"1$imsi$@wlan.velto.example");
         SaveScreenshot(dialog, "smartcard");

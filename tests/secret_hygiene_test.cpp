@@ -23,11 +23,13 @@
 #include "frame/registry.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
+#include "sim/simcore/sim_card.h"
 #include "support/free_watch.h"
 #include "support/test_env.h"
 #include "support/xml_test_util.h"
 #include "ui/authdialogs.h"
 #include "ui/dialog_profile.h"
+#include "vsim/virtual_sim.h"
 
 namespace velto {
 namespace {
@@ -372,6 +374,30 @@ TEST_F(SecretHygieneTest, TerminalDialogLibrary) {
   EXPECT_EQ(status, 0) << "typed on the terminal";
   close(master);
   dlclose(library);
+}
+
+// simcore's PIN read (its card logic, linked into this program) against the
+// virtual SIM: the VERIFY command carries the PIN digits.
+TEST_F(SecretHygieneTest, SimcorePinRead) {
+  struct Channel : sim::CardChannel {
+    test::VirtualSim* card;
+    bool Transmit(const sim::Bytes& command, sim::Bytes* response) override {
+      *response = card->Process(command);
+      return true;
+    }
+  } channel;
+  for (auto kind : {test::VirtualSimConfig::Kind::kGsmSim, test::VirtualSimConfig::Kind::kUsim}) {
+    test::VirtualSimConfig config;
+    config.kind = kind;
+    config.pin = kPin;
+    test::VirtualSim card(config);
+    channel.card = &card;
+    sim::CardInfo info = sim::IdentifyCard(channel);
+    std::string imsi;
+    bool sent = false;
+    EXPECT_EQ(SecretsFreedDuring([&] { sim::ReadImsi(channel, info, kPin, &imsi, &sent); }), "");
+    EXPECT_TRUE(sent);
+  }
 }
 
 }  // namespace

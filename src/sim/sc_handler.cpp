@@ -2,8 +2,10 @@
 // waiting thread and the SIM library's threads run the rest.
 #include "sim/sc_handler.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "frame/sibling_calls.h"
 #include "trace/trace.h"
@@ -32,12 +34,39 @@ struct CFernoThread::Shared {
 namespace {
 
 constexpr char kConfigName[] = "SupplicantPlugin_00-00-00-00-00-00";
-constexpr uint32_t kStartWaitMs = 1000;
-constexpr uint32_t kStopWaitMs = 2000;
 
-// Written only by the export's thread.
+const WaitingThreadApi kWaitingThread = {platform::StartThread, 1000, 2000};
+
+// Written only by the thread that holds the card watch.
 swc_config* g_config = nullptr;
 CFernoThread* g_thread = nullptr;
+bool g_init_hold = false;  // ScSimCardInit's hold, let go by ScSimCardDeinit
+
+// Who holds the card watch, and how many times.
+std::mutex g_watch_mutex;
+std::condition_variable g_watch_free;
+std::thread::id g_watch_owner;
+int g_watch_holds = 0;
+
+void HoldCardWatch() {
+  std::unique_lock<std::mutex> lock(g_watch_mutex);
+  std::thread::id self = std::this_thread::get_id();
+  if (g_watch_holds > 0 && g_watch_owner != self) {
+    Trace("Card watch busy, waiting for the other call to close it");
+    g_watch_free.wait(lock, [] { return g_watch_holds == 0; });
+  }
+  g_watch_owner = self;
+  ++g_watch_holds;
+}
+
+void LetGoCardWatch() {
+  {
+    std::lock_guard<std::mutex> lock(g_watch_mutex);
+    if (g_watch_holds == 0 || --g_watch_holds > 0) return;
+    g_watch_owner = std::thread::id();
+  }
+  g_watch_free.notify_all();
+}
 
 const char* EventKindName(int32_t kind) {
   switch (kind) {
@@ -60,6 +89,11 @@ bool EndWaitingThread() {
 
 }  // namespace
 
+Seam<WaitingThreadApi> g_waiting_thread(&kWaitingThread);
+
+CardWatchGuard::CardWatchGuard() { HoldCardWatch(); }
+CardWatchGuard::~CardWatchGuard() { LetGoCardWatch(); }
+
 CFernoThread::CFernoThread() : shared(std::make_shared<Shared>()) {
   shared->started = started = platform::CreateManualResetEvent();
   shared->finished = finished = platform::CreateManualResetEvent();
@@ -72,7 +106,9 @@ bool CFernoThread::Stop() {
     shared->stopping = true;
   }
   if (stop != nullptr) platform::SetSyncEvent(stop);
-  if (finished != nullptr && platform::WaitSyncEvent(finished, kStopWaitMs)) return false;
+  if (finished != nullptr && platform::WaitSyncEvent(finished, g_waiting_thread->stop_wait_ms)) {
+    return false;
+  }
   std::lock_guard<std::mutex> lock(shared->mutex);
   if (!shared->in_init) return false;
   shared->release_config = true;
@@ -81,7 +117,8 @@ bool CFernoThread::Stop() {
 
 CFernoThread::~CFernoThread() {
   if (stop != nullptr) platform::SetSyncEvent(stop);
-  bool ended = finished != nullptr && platform::WaitSyncEvent(finished, kStopWaitMs);
+  bool ended =
+      finished != nullptr && platform::WaitSyncEvent(finished, g_waiting_thread->stop_wait_ms);
   // The events close with the last owner of the shared block.
   started = nullptr;
   finished = nullptr;
@@ -149,13 +186,25 @@ void StartSCInitThread() {
   g_thread = thread;
 
   auto* share = new std::shared_ptr<CFernoThread::Shared>(thread->shared);
-  thread->thread_handle = platform::StartThread(SCInitThread, share, &thread->thread_id);
-  if (thread->thread_handle == nullptr) delete share;
-  platform::WaitSyncEvent(thread->started, kStartWaitMs);
+  thread->thread_handle =
+      g_waiting_thread->start_thread(SCInitThread, share, &thread->thread_id);
+  if (thread->thread_handle == nullptr) {
+    // Nothing will set the events: a kept object would only make every later
+    // stop wait out its time-outs. The watch stays open, not watching.
+    delete share;
+    platform::SetSyncEvent(thread->finished);
+    delete thread;
+    g_thread = nullptr;
+    return;
+  }
+  platform::WaitSyncEvent(thread->started, g_waiting_thread->start_wait_ms);
 }
 
 void ScSimCardInit() {
   CScopedFernoFuncTrace trace("ScSimCardInit", __LINE__);
+  HoldCardWatch();
+  if (g_init_hold) LetGoCardWatch();  // opened again without a close: one hold
+  g_init_hold = true;
   char name[261] = {};
   std::memcpy(name, kConfigName, sizeof kConfigName);
   g_config = siblings::swc_config_alloc(name, 1);
@@ -166,11 +215,17 @@ void ScSimCardInit() {
 }
 
 void ScSimCardDeinit() {
+  HoldCardWatch();
   // A thread that kept the handle releases it itself; it is not ours then.
   if (EndWaitingThread()) g_config = nullptr;
   siblings::swc_scard_deinit(g_config);
   siblings::swc_config_free(g_config);
   g_config = nullptr;
+  if (g_init_hold) {
+    g_init_hold = false;
+    LetGoCardWatch();
+  }
+  LetGoCardWatch();
 }
 
 int32_t SCSIMCardCB(void* context, VELTO_CARD_EVENT* event) {

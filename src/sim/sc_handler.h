@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "frame/seam.h"
 #include "sim/card_lists.h"
 #include "sim/simcore.h"
 #include "sim/sync.h"
@@ -42,7 +43,31 @@ class CFernoThread {
   std::shared_ptr<Shared> shared;
 };
 
-// Opens the card watch. Never reports a failure: the lists simply stay empty.
+// How the waiting thread is started and how long the start and each wait of
+// a stop are waited for (1000 ms, 2000 ms). Tests put in a start that fails,
+// waits without time-out (kWaitForever), or 0 to take the give-up path at once.
+struct WaitingThreadApi {
+  platform::ThreadHandle* (*start_thread)(platform::ThreadProc proc, void* argument,
+                                          uint32_t* thread_id);
+  uint32_t start_wait_ms;
+  uint32_t stop_wait_ms;
+};
+extern Seam<WaitingThreadApi> g_waiting_thread;
+
+// One card watch at a time. ScSimCardInit holds the watch until
+// ScSimCardDeinit, and an export holds it with this guard from before it
+// clears the lists until it has read them. Another thread's hold waits for
+// the watch to be let go; holds of one thread nest.
+class CardWatchGuard {
+ public:
+  CardWatchGuard();
+  ~CardWatchGuard();
+  CardWatchGuard(const CardWatchGuard&) = delete;
+  CardWatchGuard& operator=(const CardWatchGuard&) = delete;
+};
+
+// Opens the card watch, once any other thread's watch is closed. Never
+// reports a failure: the lists simply stay empty.
 void ScSimCardInit();
 
 // Closes the card watch from any state: ends the waiting thread, then calls
@@ -50,7 +75,7 @@ void ScSimCardInit();
 void ScSimCardDeinit();
 
 // Replaces the waiting thread with a new one and waits up to 1000 ms for it
-// to start.
+// to start. A thread that cannot be started leaves no object behind.
 void StartSCInitThread();
 
 // The waiting thread. `argument` carries its share of the thread's state.

@@ -3,8 +3,7 @@
 // single condition makes waiting on two of them at once simple and exact.
 //
 // The smart-card service's started event: signalled once pcsc-lite answers
-// (SCardEstablishContext succeeds). A poller asks every 400 ms while someone
-// holds the event, and stops when the last holder releases it.
+// (SCardEstablishContext succeeds); see started_event_posix.h.
 #include <PCSC/winscard.h>
 
 #include <atomic>
@@ -14,13 +13,10 @@
 #include <new>
 #include <thread>
 
+#include "sim/started_event_posix.h"
 #include "sim/sync.h"
 
 namespace velto::platform {
-
-struct SyncEvent {
-  bool signalled = false;
-};
 
 struct ThreadHandle {
   std::thread thread;
@@ -35,56 +31,16 @@ std::mutex g_mutex;
 alignas(std::condition_variable) unsigned char g_changed_storage[sizeof(std::condition_variable)];
 std::condition_variable& g_changed = *new (g_changed_storage) std::condition_variable;
 
-class PcscStartedEvent {
- public:
-  SyncEvent* Access() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (holders_++ == 0) {
-      stopping_ = false;
-      poller_ = std::thread([this] { Poll(); });
-    }
-    return &event_;
+bool PcscAnswers() {
+  SCARDCONTEXT context = 0;
+  if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
+    return false;
   }
+  SCardReleaseContext(context);
+  return true;
+}
 
-  void Release() {
-    std::thread poller;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (holders_ == 0 || --holders_ != 0) return;
-      stopping_ = true;
-      poller = std::move(poller_);
-    }
-    wake_.notify_all();
-    if (poller.joinable()) poller.join();
-  }
-
- private:
-  void Poll() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
-      lock.unlock();
-      SCARDCONTEXT context = 0;
-      bool up = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) ==
-                SCARD_S_SUCCESS;
-      if (up) SCardReleaseContext(context);
-      lock.lock();
-      if (up) {
-        SetSyncEvent(&event_);  // stays set: the service was seen running
-        return;
-      }
-      wake_.wait_for(lock, std::chrono::milliseconds(400), [this] { return stopping_; });
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  int holders_ = 0;
-  bool stopping_ = false;
-  std::thread poller_;
-  SyncEvent event_;
-};
-
-PcscStartedEvent g_pcsc_started;
+PcscStartedEvent g_pcsc_started(PcscAnswers);
 
 SyncEvent* AccessStartedEvent() { return g_pcsc_started.Access(); }
 void ReleaseStartedEvent() { g_pcsc_started.Release(); }
@@ -94,6 +50,42 @@ const SmartCardServiceApi kPosixSmartCardService = {AccessStartedEvent, ReleaseS
 }  // namespace
 
 Seam<SmartCardServiceApi> g_smartcard_service(&kPosixSmartCardService);
+
+SyncEvent* PcscStartedEvent::Access() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (holders_++ == 0) {
+    current_ = std::make_shared<Poller>();
+    thread_ = std::thread([this, poller = current_] { Poll(poller); });
+  }
+  return &event_;
+}
+
+void PcscStartedEvent::Release() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (holders_ == 0 || --holders_ != 0) return;
+    current_->stopping = true;
+    current_.reset();
+    thread = std::move(thread_);
+  }
+  wake_.notify_all();
+  if (thread.joinable()) thread.join();
+}
+
+void PcscStartedEvent::Poll(const std::shared_ptr<Poller>& poller) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!poller->stopping) {
+    lock.unlock();
+    bool up = probe_();
+    lock.lock();
+    if (up) {
+      SetSyncEvent(&event_);  // stays set: the service was seen running
+      return;
+    }
+    wake_.wait_for(lock, std::chrono::milliseconds(400), [&] { return poller->stopping; });
+  }
+}
 
 SyncEvent* CreateManualResetEvent() { return new (std::nothrow) SyncEvent; }
 

@@ -148,14 +148,17 @@ DWORD RememberSimReader(const char* function, const char* reader) {
 }
 
 DWORD SimFields(const char* function, const Labels& labels, EapConfigInputFieldArray* out) {
-  // A short card watch: starting it reports the cards already present.
-  ClearCardLists();
-  ScSimCardInit();
-  ScSimCardDeinit();
-
   MallocPtr<VELTO_SIM_LIST> sims(static_cast<VELTO_SIM_LIST*>(std::malloc(sizeof(VELTO_SIM_LIST))));
+  {
+    // A short card watch: starting it reports the cards already present.
+    // The guard keeps another export's watch off the lists until they are read.
+    CardWatchGuard watch;
+    ClearCardLists();
+    ScSimCardInit();
+    ScSimCardDeinit();
+    if (sims) SnapshotCardLists(nullptr, sims.get());
+  }
   if (!sims) return kErrorNotEnoughMemory;
-  SnapshotCardLists(nullptr, sims.get());
   if (sims->count <= 0) return kNoError;
 
   const VELTO_SIM_LIST_ENTRY& first = sims->entries[0];

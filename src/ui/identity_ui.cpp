@@ -183,6 +183,7 @@ DWORD WINAPI EapPeerInvokeIdentityUI(const EAP_METHOD_TYPE* pEapType, DWORD, HWN
     }
     identity = outer_identity;
   } else if (method_kind == kProfileMethodSim || method_kind == kProfileMethodAka) {
+    CardWatchGuard watch;  // no other export clears or reads the lists meanwhile
     ClearCardLists();
     profile.sc_mode = kProfileScModeSmartCard;
     CopyTextField(profile.user_name, record.identity);

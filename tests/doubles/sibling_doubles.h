@@ -28,9 +28,12 @@ typedef void(simcore_double_fail_alloc_fn)(int fail);
 typedef void(simcore_double_set_cb_status_fn)(int32_t status);
 // Statuses of successive swc_scard_init calls; 0 once the queue is empty.
 typedef void(simcore_double_push_init_status_fn)(int32_t status);
-// swc_scard_init sleeps this long before it returns (to hold a caller in it);
-// the present cards are reported after the sleep.
-typedef void(simcore_double_set_init_delay_ms_fn)(int milliseconds);
+// While held, swc_scard_init waits after logging its call until the hold
+// ends (to keep a caller inside it); the present cards are reported after.
+typedef void(simcore_double_hold_init_fn)(int hold);
+// Waits, without time-out, until the call log holds `count` lines containing
+// `what`.
+typedef void(simcore_double_wait_calls_fn)(const char* what, int count);
 // A card present at start: reported as an event from another thread, and
 // waited for, during every swc_scard_init that returns 0 while a callback is
 // registered. Cards are reported in the order added, one thread for all.

@@ -104,7 +104,8 @@ bool FindSimcoreDouble(SiblingLookup lookup, SimcoreDouble* found, std::string* 
             Entry(library, "simcore_double_fail_alloc", &d.fail_alloc, error) &&
             Entry(library, "simcore_double_set_cb_status", &d.set_cb_status, error) &&
             Entry(library, "simcore_double_push_init_status", &d.push_init_status, error) &&
-            Entry(library, "simcore_double_set_init_delay_ms", &d.set_init_delay_ms, error) &&
+            Entry(library, "simcore_double_hold_init", &d.hold_init, error) &&
+            Entry(library, "simcore_double_wait_calls", &d.wait_calls, error) &&
             Entry(library, "simcore_double_add_present_card", &d.add_present_card, error) &&
             Entry(library, "simcore_double_deliver", &d.deliver, error) &&
             Entry(library, "simcore_double_push_imsi", &d.push_imsi, error) &&

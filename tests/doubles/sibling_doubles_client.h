@@ -20,7 +20,8 @@ struct SimcoreDouble {
   simcore_double_fail_alloc_fn* fail_alloc = nullptr;
   simcore_double_set_cb_status_fn* set_cb_status = nullptr;
   simcore_double_push_init_status_fn* push_init_status = nullptr;
-  simcore_double_set_init_delay_ms_fn* set_init_delay_ms = nullptr;
+  simcore_double_hold_init_fn* hold_init = nullptr;
+  simcore_double_wait_calls_fn* wait_calls = nullptr;
   simcore_double_add_present_card_fn* add_present_card = nullptr;
   simcore_double_deliver_fn* deliver = nullptr;
   simcore_double_push_imsi_fn* push_imsi = nullptr;

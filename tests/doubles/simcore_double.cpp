@@ -3,7 +3,6 @@
 // call is logged. Card events reach the registered callback from threads of
 // the double, as the real library's do.
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +28,8 @@ simcore_double_reset_fn simcore_double_reset;
 simcore_double_fail_alloc_fn simcore_double_fail_alloc;
 simcore_double_set_cb_status_fn simcore_double_set_cb_status;
 simcore_double_push_init_status_fn simcore_double_push_init_status;
-simcore_double_set_init_delay_ms_fn simcore_double_set_init_delay_ms;
+simcore_double_hold_init_fn simcore_double_hold_init;
+simcore_double_wait_calls_fn simcore_double_wait_calls;
 simcore_double_add_present_card_fn simcore_double_add_present_card;
 simcore_double_deliver_fn simcore_double_deliver;
 simcore_double_push_imsi_fn simcore_double_push_imsi;
@@ -48,13 +48,14 @@ struct ImsiAnswer {
 };
 
 std::mutex g_mutex;
-std::condition_variable g_idle;  // signalled when a delivery ends
+std::condition_variable g_idle;     // signalled when a delivery ends
+std::condition_variable g_changed;  // signalled on every call and when the hold ends
 
 // All below are guarded by g_mutex.
 bool g_fail_alloc = false;
 int32_t g_cb_status = 0;
 std::deque<int32_t> g_init_statuses;
-int g_init_delay_ms = 0;
+bool g_hold_init = false;
 std::vector<EventPtr> g_present_cards;
 std::deque<ImsiAnswer> g_imsi_answers;
 std::string g_calls;
@@ -80,6 +81,14 @@ const char* HandleText(const swc_config* config) {
 void Log(const std::string& line) {
   g_calls += line;
   g_calls += '\n';
+  g_changed.notify_all();
+}
+
+// Caller holds g_mutex.
+int Occurrences(const std::string& what) {
+  int n = 0;
+  for (size_t at = g_calls.find(what); at != std::string::npos; at = g_calls.find(what, at + 1)) ++n;
+  return n;
 }
 
 // Caller holds `lock` on g_mutex.
@@ -138,17 +147,15 @@ extern "C" int32_t swc_scard_set_event_cb(swc_config* config, swc_event_cb callb
 
 extern "C" int32_t swc_scard_init(swc_config* config) {
   int32_t status = 0;
-  int delay_ms = 0;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::unique_lock<std::mutex> lock(g_mutex);
     Log("swc_scard_init");
     if (!g_init_statuses.empty()) {
       status = g_init_statuses.front();
       g_init_statuses.pop_front();
     }
-    delay_ms = g_init_delay_ms;
+    g_changed.wait(lock, [] { return !g_hold_init; });
   }
-  if (delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
   if (status != 0) return status;
 
   std::vector<EventPtr> cards;
@@ -202,12 +209,13 @@ extern "C" void swc_config_free(swc_config* config) {
 
 void simcore_double_reset(void) {
   std::unique_lock<std::mutex> lock(g_mutex);
+  g_hold_init = false;
+  g_changed.notify_all();
   g_registered = false;
   WaitForDeliveries(lock);
   g_fail_alloc = false;
   g_cb_status = 0;
   g_init_statuses.clear();
-  g_init_delay_ms = 0;
   g_present_cards.clear();
   g_imsi_answers.clear();
   g_calls.clear();
@@ -230,9 +238,15 @@ void simcore_double_push_init_status(int32_t status) {
   g_init_statuses.push_back(status);
 }
 
-void simcore_double_set_init_delay_ms(int milliseconds) {
+void simcore_double_hold_init(int hold) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  g_init_delay_ms = milliseconds;
+  g_hold_init = hold != 0;
+  g_changed.notify_all();
+}
+
+void simcore_double_wait_calls(const char* what, int count) {
+  std::unique_lock<std::mutex> lock(g_mutex);
+  g_changed.wait(lock, [&] { return Occurrences(what) >= count; });
 }
 
 void simcore_double_add_present_card(const VELTO_CARD_EVENT* event) {

@@ -142,9 +142,10 @@ bool PrivatePcscd::Start(std::string* reason) {
   }
   netns_ = open(("/proc/" + std::to_string(pid_) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
   SetEnvVar("PCSCLITE_CSOCK_NAME", socket_path_.c_str());
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  // pcscd offers no notice of its readers coming up: it is asked until it
+  // does, or until it has died.
   while (!ReadersReady()) {
-    if (std::chrono::steady_clock::now() > deadline || waitpid(pid_, nullptr, WNOHANG) != 0) {
+    if (waitpid(pid_, nullptr, WNOHANG) != 0) {
       *reason = "the private pcscd did not offer vpcd's two readers:\n" + Log();
       Stop();
       return false;

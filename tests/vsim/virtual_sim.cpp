@@ -85,9 +85,22 @@ void VirtualSim::ClearCounts() {
   commands_ = pin_commands_ = 0;
 }
 
-Apdu VirtualSim::Process(const Apdu& c) {
+void VirtualSim::HoldAnswers(bool hold) {
   std::lock_guard<std::mutex> lock(mutex_);
+  hold_ = hold;
+  changed_.notify_all();
+}
+
+void VirtualSim::WaitForCommands(int count) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return commands_ >= count; });
+}
+
+Apdu VirtualSim::Process(const Apdu& c) {
+  std::unique_lock<std::mutex> lock(mutex_);
   ++commands_;
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return !hold_; });
   if (c.size() < 4) return Sw(0x6700);
   bool gsm = config_.kind == VirtualSimConfig::Kind::kGsmSim;
   if (c[0] != (gsm ? 0xA0 : 0x00)) return Sw(0x6E00);

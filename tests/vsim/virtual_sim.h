@@ -5,6 +5,7 @@
 // unit tests. Thread-safe: the reader's thread and the test both use it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -35,6 +36,12 @@ class VirtualSim {
   // One command APDU; the response data and SW1 SW2.
   Apdu Process(const Apdu& command);
 
+  // While held, a command is counted and then answered only once the hold
+  // ends: a card that does not answer (tests of what waits on it).
+  void HoldAnswers(bool hold);
+  // Waits, without time-out, until `count` commands were received.
+  void WaitForCommands(int count) const;
+
   int commands() const;       // APDUs received
   int pin_commands() const;   // VERIFY commands carrying a PIN
   int tries_left() const;
@@ -47,6 +54,8 @@ class VirtualSim {
   bool PinSatisfied() const { return !config_.pin_enabled || verified_; }
 
   mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  bool hold_ = false;
   VirtualSimConfig config_;
   int max_tries_ = 3;
   bool verified_ = false;

@@ -21,9 +21,16 @@ struct Answer {
   uint8_t sw1() const { return static_cast<uint8_t>(sw >> 8); }
 };
 
+// Overwrites bytes that held PIN digits; the compiler may not drop the
+// stores although the buffer is released right after.
+void Wipe(Bytes* bytes) {
+  volatile uint8_t* p = bytes->data();
+  for (size_t i = 0; i < bytes->size(); ++i) p[i] = 0;
+}
+
 // One command; a T=0 card's "more data" (61xx) and "wrong length" (6Cxx)
 // answers are followed up here, each follow-up being a command of its own.
-Answer Exchange(CardChannel& channel, Bytes command, int follow_ups = 2) {
+Answer Exchange(CardChannel& channel, const Bytes& command, int follow_ups = 2) {
   Answer answer;
   Bytes response;
   if (!channel.Transmit(command, &response) || response.size() < 2) return answer;
@@ -36,8 +43,9 @@ Answer Exchange(CardChannel& channel, Bytes command, int follow_ups = 2) {
                     follow_ups - 1);
   }
   if (follow_ups > 0 && answer.sw1() == 0x6C && command.size() >= 5) {
-    command.back() = static_cast<uint8_t>(answer.sw);
-    return Exchange(channel, command, follow_ups - 1);
+    Bytes again = command;
+    again.back() = static_cast<uint8_t>(answer.sw);
+    return Exchange(channel, again, follow_ups - 1);
   }
   return answer;
 }
@@ -99,9 +107,15 @@ bool ValidPin(const char* pin, size_t* length) {
   return std::all_of(pin, pin + *length, [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Made at its full size, so that no smaller copy of the digits is let go.
 Bytes VerifyCommand(uint8_t cla, const char* pin, size_t length) {
-  Bytes command = {cla, 0x20, 0x00, 0x01, 0x08};
-  for (size_t i = 0; i < 8; ++i) command.push_back(i < length ? static_cast<uint8_t>(pin[i]) : 0xFF);
+  Bytes command(13, 0xFF);
+  command[0] = cla;
+  command[1] = 0x20;
+  command[2] = 0x00;
+  command[3] = 0x01;
+  command[4] = 0x08;
+  std::memcpy(command.data() + 5, pin, length);
   return command;
 }
 
@@ -144,7 +158,11 @@ int32_t VerifyPin(CardChannel& channel, uint8_t cla, int tries, const char* pin,
   if (tries == kPinNotNeeded) return kOk;
   if (tries == 0) return kPinBlocked;
   if (tries == 1) return kPinLastTry;
-  Answer verify = Exchange(channel, VerifyCommand(cla, pin, length));
+  Bytes command = VerifyCommand(cla, pin, length);
+  // By reference: the one copy of the digits is wiped here. No follow-up
+  // copy is made: a VERIFY answers with status bytes only.
+  Answer verify = Exchange(channel, command, 0);
+  Wipe(&command);
   if (!verify.sent) return kCardError;
   *pin_sent = true;
   if (verify.sw == 0x9000) return kOk;
@@ -224,7 +242,9 @@ int32_t ReadImsi(CardChannel& channel, const CardInfo& card, const char* pin, st
   if (card.kind == CardKind::kUsim) {
     Answer select = Exchange(channel, Select(0x00, 0x04, 0x0C, card.usim_aid, false));
     if (select.sw != 0x9000) return kCardError;
-    if (with_pin) {
+    // What the recognition learnt is trusted: a PIN given for a card that
+    // needs none is not sent, nor are its tries asked.
+    if (with_pin && card.pin_enabled) {
       int32_t status = VerifyPin(channel, 0x00, UsimPinTries(channel), pin, pin_length, pin_sent);
       if (status != kOk) return status;
     }
@@ -234,7 +254,7 @@ int32_t ReadImsi(CardChannel& channel, const CardInfo& card, const char* pin, st
   if (card.kind == CardKind::kGsmSim) {
     Answer df_gsm = Exchange(channel, Select(0xA0, 0x00, 0x00, {0x7F, 0x20}, false));
     if (df_gsm.sw1() != 0x9F) return kCardError;
-    if (with_pin) {
+    if (with_pin && card.pin_enabled) {
       // The tries are in the DF's response parameters, fetched only for a PIN.
       Answer response =
           Exchange(channel, {0xA0, 0xC0, 0x00, 0x00, static_cast<uint8_t>(df_gsm.sw)});

@@ -7,6 +7,13 @@
 // calls the event callback, so events arrive in order and stop with it.
 // swc_scard_get_imsi works on a context of its own: a PC/SC context serves one
 // thread at a time, and the watcher's is busy waiting.
+//
+// The stop is bounded. A cancel reaches the watcher's wait for changes, but
+// not a connect, transaction or transmission to a card that another program
+// holds or that does not answer. After 2 s of such a call the stop lets the
+// watcher go: it sends no event once stopped, ends on its own when the call
+// returns, releases its own context, and frees the handle if that was freed
+// meanwhile.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -41,10 +48,13 @@ struct swc_config {
   std::map<std::string, CardInfo> sims;  // the SIMs the watcher found, by reader
   std::thread watcher;
   std::atomic<std::thread::id> watcher_id{};  // set by the watcher itself
-  ContextId pcsc_context = 0;  // the watcher's
+  ContextId pcsc_context = 0;  // the watcher's; cancelled and released only under mutex
   bool stop = false;
   bool scan_done = false;  // the cards present at the start are reported
   bool finished = false;   // the watcher has left its loop
+  bool in_callback = false;  // the watcher is inside the callback
+  bool abandoned = false;  // a stop let the watcher go; it cleans up after itself
+  bool freed = false;      // swc_config_free came while abandoned: the watcher deletes
   int32_t scan_status = 0;
 };
 
@@ -55,6 +65,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kRetryAfterServiceLoss = std::chrono::milliseconds(1000);
 constexpr auto kCancelRepeat = std::chrono::milliseconds(10);
+constexpr auto kStopBound = std::chrono::milliseconds(2000);
 
 class PcscChannel : public sim::CardChannel {
  public:
@@ -167,8 +178,17 @@ class Watcher {
         status = context != 0 ? pcsc::kSuccess : status;
       }
     }
-    std::lock_guard<std::mutex> lock(config_->mutex);
+    std::unique_lock<std::mutex> lock(config_->mutex);
     config_->finished = true;
+    if (config_->abandoned) {
+      if (config_->pcsc_context != 0) pcsc::ReleaseContext(config_->pcsc_context);
+      config_->pcsc_context = 0;
+      if (config_->freed) {
+        lock.unlock();
+        delete config_;
+        return;
+      }
+    }
     config_->changed.notify_all();
   }
 
@@ -196,6 +216,11 @@ class Watcher {
       if (reader.present) Report(kCardRemoved, name, reader, nullptr, {});
     }
     readers_.clear();
+    {
+      // Out of the stop's reach before it is released.
+      std::lock_guard<std::mutex> lock(config_->mutex);
+      config_->pcsc_context = 0;
+    }
     pcsc::ReleaseContext(lost);
     ContextId context = 0;
     while (!WaitForStop(kRetryAfterServiceLoss)) {
@@ -254,6 +279,7 @@ class Watcher {
   void Identify(ContextId context, int32_t kind, const std::string& name, Reader& reader,
                 const std::vector<uint8_t>& atr) {
     CardInfo card;
+    if (Stopping()) return;
     {
       CardSession session(context, name);
       if (session.ready()) {
@@ -282,10 +308,14 @@ class Watcher {
       if (config_->stop) return;
       callback = config_->callback;
       context = config_->context;
+      if (callback == nullptr) return;
+      config_->in_callback = true;
     }
-    if (callback == nullptr) return;
     FillEvent(event_.get(), kind, name, reader.card_name, sim, atr);
     callback(context, event_.get());
+    std::lock_guard<std::mutex> lock(config_->mutex);
+    config_->in_callback = false;
+    config_->changed.notify_all();
   }
 
   swc_config* config_;
@@ -301,13 +331,20 @@ int32_t StopWatching(swc_config* config) {
   std::unique_lock<std::mutex> lock(config->mutex);
   config->stop = true;
   config->changed.notify_all();
-  // A cancel reaches only a wait in progress: repeat it until the watcher is out.
+  // A cancel reaches only a wait in progress: repeat it until the watcher is
+  // out. Under the lock, so that the watcher cannot release the context
+  // meanwhile. A watcher stuck elsewhere is let go (never inside the
+  // callback: no event may follow the stop).
+  auto give_up_at = Clock::now() + kStopBound;
   while (!config->finished) {
-    ContextId context = config->pcsc_context;
-    lock.unlock();
-    if (context != 0) pcsc::Cancel(context);
-    lock.lock();
+    if (config->pcsc_context != 0) pcsc::Cancel(config->pcsc_context);
     config->changed.wait_for(lock, kCancelRepeat, [config] { return config->finished; });
+    if (!config->finished && !config->in_callback && Clock::now() >= give_up_at) {
+      config->abandoned = true;
+      config->watcher.detach();
+      config->watcher_id = std::thread::id();
+      return 0;
+    }
   }
   lock.unlock();
   config->watcher.join();
@@ -343,6 +380,14 @@ extern "C" int32_t swc_scard_init(swc_config* config) {
   if (config == nullptr) return sim::kInvalidArgument;
   std::lock_guard<std::mutex> lifecycle(config->lifecycle);
   if (config->watcher.joinable()) return 0;
+  {
+    // A watcher let go by the last stop still runs: it owns the state.
+    std::lock_guard<std::mutex> lock(config->mutex);
+    if (config->abandoned && !config->finished) return sim::kNoService;
+    config->abandoned = false;
+    config->sims.clear();
+    config->stop = config->scan_done = config->finished = false;
+  }
   ContextId context = 0;
   if (pcsc::EstablishContext(&context) != pcsc::kSuccess) return sim::kNoService;
   {
@@ -393,8 +438,12 @@ extern "C" int32_t swc_scard_get_imsi(swc_config* config, const char* reader, co
       if (!known) card = sim::IdentifyCard(session.channel());
       bool pin_sent = false;
       status = sim::ReadImsi(session.channel(), card, pin, &digits, &pin_sent);
-      if (status == sim::kCardError && known && !pin_sent) {
-        // The card may have been replaced since the watcher saw it.
+      bool pin_given = pin != nullptr && pin[0] != '\0';
+      bool stale = status == sim::kCardError || (status == sim::kPinWrong && pin_given &&
+                                                 !card.pin_enabled);
+      if (stale && known && !pin_sent) {
+        // The card may have been replaced (or its PIN enabled) since the
+        // watcher saw it.
         card = sim::IdentifyCard(session.channel());
         status = sim::ReadImsi(session.channel(), card, pin, &digits, &pin_sent);
       }
@@ -431,5 +480,11 @@ extern "C" void swc_config_free(swc_config* config) {
     std::lock_guard<std::mutex> lifecycle(config->lifecycle);
     StopWatching(config);
   }
+  std::unique_lock<std::mutex> lock(config->mutex);
+  if (config->abandoned && !config->finished) {
+    config->freed = true;  // the watcher deletes it when it ends
+    return;
+  }
+  lock.unlock();
   delete config;
 }
