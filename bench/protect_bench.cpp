@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "protect/custom_protect.h"
 #include "protect/data_protection.h"
 #include "protect/profile_protect.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "fuzz_env.h"
 #include "protect/custom_protect.h"
 

@@ -4,9 +4,9 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "fuzz_env.h"
-#include "ui/udata.h"
+#include "abi/udata.h"
 
 namespace {
 

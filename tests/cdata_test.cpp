@@ -4,7 +4,7 @@
 #include <string>
 
 #include "frame/cdata.h"
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "frame/user_name.h"
 
 namespace velto {

@@ -9,7 +9,7 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/user_name.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"

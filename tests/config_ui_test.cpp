@@ -10,11 +10,11 @@
 #include "doubles/sibling_doubles_client.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "ui/config_ui.h"
-#include "ui/dialog_profile.h"
+#include "abi/dialog_profile.h"
 
 namespace velto {
 namespace {

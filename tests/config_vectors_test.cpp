@@ -30,7 +30,7 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "support/test_env.h"

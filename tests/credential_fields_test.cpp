@@ -17,14 +17,14 @@
 #include "doubles/sibling_doubles_client.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/registry.h"
 #include "protect/custom_protect.h"
 #include "protect/data_protection.h"
 #include "sim/card_lists.h"
 #include "support/test_env.h"
 #include "ui/module_strings.h"
-#include "ui/udata.h"
+#include "abi/udata.h"
 
 namespace velto {
 namespace {

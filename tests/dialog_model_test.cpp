@@ -11,7 +11,7 @@
 #include "doubles/sibling_doubles_client.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "ui/authdialogs/dialog_model.h"
+#include "authdialogs/dialog_model.h"
 #include "ui/dialog_profile.h"
 
 namespace velto::dialogs {

@@ -17,7 +17,7 @@
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "support/test_env.h"
-#include "ui/udata.h"
+#include "abi/udata.h"
 
 namespace velto {
 namespace {

@@ -20,8 +20,8 @@
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "support/test_env.h"
-#include "ui/authdialogs.h"
-#include "ui/authdialogs/authdialogs_resource.h"
+#include "abi/authdialogs.h"
+#include "authdialogs/authdialogs_resource.h"
 #include "ui/dialog_profile.h"
 
 namespace {

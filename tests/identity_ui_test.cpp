@@ -12,11 +12,11 @@
 #include "doubles/sibling_doubles_client.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "protect/custom_protect.h"
 #include "support/xml_test_util.h"
-#include "ui/dialog_profile.h"
-#include "ui/udata.h"
+#include "abi/dialog_profile.h"
+#include "abi/udata.h"
 
 namespace velto {
 namespace {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "frame/registry.h"
 #include "frame/text_convert.h"
 #include "protect/data_protection.h"

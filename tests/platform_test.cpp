@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "frame/registry.h"
 #include "frame/text_convert.h"
 #include "frame/user_name.h"

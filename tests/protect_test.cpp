@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/user_name.h"
 #include "protect/base64.h"
 #include "protect/custom_protect.h"

@@ -23,11 +23,11 @@
 #include "frame/registry.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
-#include "sim/simcore/sim_card.h"
+#include "simcore/sim_card.h"
 #include "support/free_watch.h"
 #include "support/test_env.h"
 #include "support/xml_test_util.h"
-#include "ui/authdialogs.h"
+#include "abi/authdialogs.h"
 #include "ui/dialog_profile.h"
 #include "vsim/virtual_sim.h"
 

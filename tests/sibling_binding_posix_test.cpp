@@ -15,7 +15,7 @@
 
 #include "doubles/sibling_doubles_client.h"
 #include "doubles/sibling_library.h"
-#include "frame/sibling_calls.h"
+#include "siblings/sibling_calls.h"
 #include "support/test_env.h"
 
 namespace velto {

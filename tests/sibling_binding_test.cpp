@@ -9,7 +9,7 @@
 #include <string>
 
 #include "doubles/sibling_doubles_client.h"
-#include "frame/sibling_calls.h"
+#include "siblings/sibling_calls.h"
 
 namespace velto {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "sim/simcore/sim_card.h"
+#include "simcore/sim_card.h"
 #include "vsim/virtual_sim.h"
 
 namespace velto {

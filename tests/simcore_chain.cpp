@@ -11,8 +11,8 @@
 #include "frame/registry.h"
 #include "support/test_env.h"
 #include "support/xml_test_util.h"
-#include "ui/dialog_profile.h"
-#include "ui/udata.h"
+#include "abi/dialog_profile.h"
+#include "abi/udata.h"
 
 namespace velto::test {
 namespace {

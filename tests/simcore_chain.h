@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "doubles/sibling_doubles_client.h"
-#include "frame/eap_abi.h"
-#include "sim/simcore.h"
+#include "abi/eap_abi.h"
+#include "abi/simcore.h"
 
 namespace velto::test {
 

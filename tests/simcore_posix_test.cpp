@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "frame/eap_abi.h"
-#include "sim/card_lists.h"
-#include "sim/simcore/pcsc.h"
+#include "abi/eap_abi.h"
+#include "abi/card_records.h"
+#include "simcore/pcsc.h"
 #include "sim/started_event_posix.h"
 #include "simcore_chain.h"
 #include "support/test_env.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "frame/cdata.h"
-#include "ui/authdialogs/answers.h"
-#include "ui/authdialogs/text_dialogs.h"
+#include "authdialogs/answers.h"
+#include "authdialogs/text_dialogs.h"
 
 namespace velto::dialogs {
 namespace {

@@ -26,9 +26,9 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/text_convert.h"
-#include "ui/udata.h"
+#include "abi/udata.h"
 #include "eapcfg_platform.h"
 #include "eapcfg_sim.h"
 #include "eapcfg_ui.h"

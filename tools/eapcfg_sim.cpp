@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "module_loader.h"
-#include "sim/card_lists.h"
-#include "sim/simcore.h"
-#include "sim/simcore/pcsc.h"
+#include "abi/card_records.h"
+#include "abi/simcore.h"
+#include "simcore/pcsc.h"
 
 namespace velto::tools {
 namespace {

@@ -12,13 +12,13 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/text_convert.h"
 #include "eapcfg_platform.h"
 #include "losses.h"
 #include "module_loader.h"
 #include "record_text.h"
-#include "ui/udata.h"
+#include "abi/udata.h"
 
 namespace velto::tools {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/text_convert.h"
 #include "module_loader.h"
 #include "velto_version.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "xmlconfig/config_schema.h"
 #include "xmlconfig/xml_access.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "xmlconfig/config_schema.h"
 
 namespace velto::tools {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "frame/user_name.h"
 
 namespace velto {

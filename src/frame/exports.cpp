@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "frame/heap_block.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "trace/trace.h"
 
 VELTO_DECLARE_TRACE_SETTINGS()

@@ -2,7 +2,7 @@
 // signatures and C linkage.
 #pragma once
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 
 #if defined(__GNUC__) && !defined(_WIN32)
 #define VELTO_EXPORT __attribute__((visibility("default")))

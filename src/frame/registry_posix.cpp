@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "frame/registry.h"
 
 namespace velto::platform {

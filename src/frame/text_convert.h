@@ -2,7 +2,7 @@
 // On Linux the ANSI code page is UTF-8.
 #pragma once
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 
 namespace velto::platform {
 

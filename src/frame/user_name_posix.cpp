@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/user_name.h"
 
 namespace velto::platform {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 
 namespace velto {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/user_name.h"
 #include "protect/base64.h"
 #include "protect/data_protection.h"

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "protect/data_protection.h"
 #include "protect/key_file_posix.h"
 

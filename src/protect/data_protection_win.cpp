@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "protect/data_protection.h"
 
 namespace velto::platform {

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/eap_abi.h"
-#include "frame/memory.h"
+#include "abi/eap_abi.h"
+#include "base/memory.h"
 #include "protect/base64.h"
 #include "protect/data_protection.h"
 #include "trace/trace.h"

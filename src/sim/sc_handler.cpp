@@ -7,7 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "frame/sibling_calls.h"
+#include "siblings/sibling_calls.h"
+#include "sim/card_lists.h"
 #include "trace/trace.h"
 
 VELTO_DECLARE_TRACE_SETTINGS()

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "frame/seam.h"
-#include "sim/card_lists.h"
-#include "sim/simcore.h"
+#include "abi/card_records.h"
+#include "abi/simcore.h"
 #include "sim/sync.h"
 
 namespace velto {

@@ -8,8 +8,8 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
-#include "frame/sibling_calls.h"
+#include "base/memory.h"
+#include "siblings/sibling_calls.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "trace/trace.h"

@@ -7,7 +7,7 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/registry.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"
@@ -15,7 +15,7 @@
 #include "sim/sc_handler.h"
 #include "trace/trace.h"
 #include "ui/module_strings.h"
-#include "ui/udata.h"
+#include "abi/udata.h"
 
 VELTO_DECLARE_TRACE_SETTINGS()
 

@@ -6,8 +6,8 @@
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "frame/memory.h"
-#include "frame/sibling_calls.h"
+#include "base/memory.h"
+#include "siblings/sibling_calls.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"
 #include "sim/card_lists.h"
@@ -15,7 +15,7 @@
 #include "trace/trace.h"
 #include "ui/dialog_profile.h"
 #include "ui/identity_tokens.h"
-#include "ui/udata.h"
+#include "abi/udata.h"
 #include "ui/ui_common.h"
 
 namespace velto {

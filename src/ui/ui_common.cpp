@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ui/dialog_profile.h"
+#include "abi/dialog_profile.h"
 
 namespace velto {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 
 namespace velto {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"

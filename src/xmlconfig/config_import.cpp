@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "frame/exports.h"
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/text_convert.h"
 #include "protect/base64.h"
 #include "protect/custom_protect.h"

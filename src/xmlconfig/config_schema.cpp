@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "frame/cdata.h"
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 
 namespace velto::xml {
 namespace {

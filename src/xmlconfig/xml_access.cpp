@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/text_convert.h"
 
 namespace velto::xml {

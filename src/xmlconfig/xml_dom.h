@@ -9,7 +9,7 @@
 // release_node.
 #pragma once
 
-#include "frame/eap_abi.h"
+#include "abi/eap_abi.h"
 #include "frame/seam.h"
 
 namespace velto::xml {

@@ -33,7 +33,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 #include "frame/text_convert.h"
 #include "xmlconfig/xml_dom.h"
 

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "sim/simcore/pcsc.h"
+#include "simcore/pcsc.h"
 #include "support/test_env.h"
 
 namespace velto::test {

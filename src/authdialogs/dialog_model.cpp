@@ -1,13 +1,13 @@
 // The dialogs' forms: profile fields in, checks, profile fields out. Nothing
 // here draws; the Win32 dialogs and the terminal prompts share all of it.
-#include "ui/authdialogs/dialog_model.h"
+#include "authdialogs/dialog_model.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 
 namespace velto::dialogs {
 namespace {

@@ -16,7 +16,7 @@
 #include <mutex>
 
 #include "frame/library.h"
-#include "frame/sibling_calls.h"
+#include "siblings/sibling_calls.h"
 #include "frame/startup.h"
 
 namespace velto::siblings {

@@ -8,9 +8,9 @@
 // its two SetScList calls.
 #pragma once
 
-#include "frame/eap_abi.h"
-#include "sim/card_lists.h"
-#include "ui/dialog_profile.h"
+#include "abi/eap_abi.h"
+#include "abi/card_records.h"
+#include "abi/dialog_profile.h"
 
 typedef int C8021X_DLGS;                  // 12 configuration, 3 credential
 typedef int VELTO_DOT1X_AUTH_FAIL_CODE;   // 0, or 150 / 159 for the smart-card dialog

@@ -2,7 +2,7 @@
 // and LONG are as wide as a long.
 #include <PCSC/winscard.h>
 
-#include "sim/simcore/pcsc.h"
+#include "simcore/pcsc.h"
 
 namespace velto::pcsc::native {
 using ReaderState = SCARD_READERSTATE;
@@ -20,4 +20,4 @@ inline LONG Connect(SCARDCONTEXT c, const char* reader, DWORD share, DWORD proto
 }
 }  // namespace velto::pcsc::native
 
-#include "sim/simcore/pcsc_calls.inl"
+#include "simcore/pcsc_calls.inl"

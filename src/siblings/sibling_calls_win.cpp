@@ -4,7 +4,7 @@
 // its entries, from the directory SetDllDirectoryA made part of the search.
 // A missing library or entry raises the delay-load exception; nothing here
 // catches it.
-#include "frame/sibling_calls.h"
+#include "siblings/sibling_calls.h"
 
 namespace velto::siblings {
 

@@ -1,6 +1,6 @@
-#include "ui/authdialogs/answers.h"
+#include "authdialogs/answers.h"
 
-#include "ui/authdialogs/dialog_model.h"
+#include "authdialogs/dialog_model.h"
 
 namespace velto::dialogs {
 namespace {

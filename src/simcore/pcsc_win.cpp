@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <winscard.h>
 
-#include "sim/simcore/pcsc.h"
+#include "simcore/pcsc.h"
 
 namespace velto::pcsc::native {
 using ReaderState = SCARD_READERSTATEA;
@@ -21,4 +21,4 @@ inline LONG Connect(SCARDCONTEXT c, const char* reader, DWORD share, DWORD proto
 }
 }  // namespace velto::pcsc::native
 
-#include "sim/simcore/pcsc_calls.inl"
+#include "simcore/pcsc_calls.inl"

@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "sim/simcore.h"
-#include "sim/simcore/pcsc.h"
-#include "sim/simcore/sim_card.h"
+#include "abi/simcore.h"
+#include "simcore/pcsc.h"
+#include "simcore/sim_card.h"
 
 using velto::pcsc::ContextId;
 using velto::sim::CardInfo;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/card_lists.h"
-#include "ui/authdialogs/secret_string.h"
-#include "ui/dialog_profile.h"
+#include "abi/card_records.h"
+#include "base/secret_string.h"
+#include "abi/dialog_profile.h"
 
 namespace velto::dialogs {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/memory.h"
+#include "base/memory.h"
 
 namespace velto::dialogs {
 

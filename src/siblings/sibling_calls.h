@@ -15,8 +15,8 @@
 
 #include <cstdint>
 
-#include "sim/simcore.h"
-#include "ui/authdialogs.h"
+#include "abi/simcore.h"
+#include "abi/authdialogs.h"
 
 namespace velto::siblings {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "sim/card_lists.h"
+#include "abi/card_records.h"
 
 extern "C" {
 

@@ -1,4 +1,4 @@
-#include "ui/authdialogs/text_dialogs.h"
+#include "authdialogs/text_dialogs.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,7 +2,7 @@
 // IMSI read sends no command it can do without: the files are selected by
 // identifier from where the card stands after its own selection, and the
 // USIM's EF_IMSI is read through its short file identifier.
-#include "sim/simcore/sim_card.h"
+#include "simcore/sim_card.h"
 
 #include <algorithm>
 #include <cstring>

@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/authdialogs.h"
-#include "ui/authdialogs/authdialogs_resource.h"
-#include "ui/authdialogs/dialog_model.h"
+#include "abi/authdialogs.h"
+#include "authdialogs/authdialogs_resource.h"
+#include "authdialogs/dialog_model.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "ui/authdialogs/answers.h"
-#include "ui/authdialogs/dialog_model.h"
+#include "authdialogs/answers.h"
+#include "authdialogs/dialog_model.h"
 
 namespace velto::dialogs {
 

@@ -17,11 +17,11 @@
 #include <mutex>
 #include <string>
 
-#include "frame/memory.h"
-#include "ui/authdialogs.h"
-#include "ui/authdialogs/answers.h"
-#include "ui/authdialogs/dialog_model.h"
-#include "ui/authdialogs/text_dialogs.h"
+#include "base/memory.h"
+#include "abi/authdialogs.h"
+#include "authdialogs/answers.h"
+#include "authdialogs/dialog_model.h"
+#include "authdialogs/text_dialogs.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/authdialogs/secret_string.h"
+#include "base/secret_string.h"
 
 namespace velto::dialogs {
 
