@@ -556,11 +556,11 @@ int main(int argc, char** argv) {
     std::printf("dialog_tests: SKIPPED: no X display (DISPLAY is not set); the dialogs need a desktop\n");
     return kSkipped;
   }
-  // Without a window manager nothing draws the frames: Wine draws them
-  // itself for this program, so that screenshots show the dialogs' titles.
-  ULONG_PTR gdiplus = 0;
+  ULONG_PTR gdiplus = 0;  // the screenshots' PNG encoder
   Gdiplus::GdiplusStartupInput gdiplus_input;
   Gdiplus::GdiplusStartup(&gdiplus, &gdiplus_input, nullptr);
+  // Without a window manager nothing draws the frames: Wine draws them
+  // itself for this program, so that screenshots show the dialogs' titles.
   HKEY key;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\dialog_tests.exe\\X11 Driver",
                       0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
