@@ -220,13 +220,9 @@ class CredentialFieldsTest : public testing::Test {
   std::string root_;
 };
 
-TEST(ModuleStrings, AreTheResourceTexts) {
+// The labels themselves are checked with the fields below.
+TEST(ModuleStrings, CutToTheBufferOrEmptyWhenMissing) {
   char text[64];
-  for (auto [id, expected] : {std::pair<uint32_t, const char*>{kIdsUsername, "Username"},
-                              {kIdsPassword, "Password"}, {kIdsPin, "PIN"}}) {
-    ASSERT_TRUE(LoadModuleString(id, text, sizeof text));
-    EXPECT_STREQ(text, expected);
-  }
   ASSERT_TRUE(LoadModuleString(kIdsPassword, text, 5));
   EXPECT_STREQ(text, "Pass");
   EXPECT_FALSE(LoadModuleString(104, text, sizeof text));
@@ -296,60 +292,48 @@ TEST_F(CredentialFieldsTest, MissingShortOrForeignConfigurationIs87) {
   EXPECT_EQ(g_script.log + doubles_.simcore().Calls(), "");
 }
 
-TEST_F(CredentialFieldsTest, SavedTtlsCredentialsAreSealedOnceMore) {
+// Saved credentials come from the record, the password sealed once more;
+// typed ones are taken by their labels. A password that cannot be sealed, or
+// whose sealed form would not fit, stays plain.
+TEST_F(CredentialFieldsTest, TtlsCredentials) {
   platform::DataProtectionApi refusing = platform::g_data_protection.platform();
   refusing.protect = RefuseProtect;
   const std::string i128(128, 'i'), p512(512, 'p');
-  const struct {
-    std::string identity, password;
-    bool sealing_works;
-    std::string opened, plain;
-  } cases[] = {
-      {"DOMAIN\\user", "stored form", true, "stored form", ""},
-      {"user", "", true, "<plain>", ""},
-      {"user", "stored form", false, "<plain>", "stored form"},
-      // Unterminated fields are cut; a sealed form of 511 characters would not fit.
-      {i128, p512, true, "<plain>", p512.substr(1)},
-  };
-  for (const auto& c : cases) {
-    cdata record{};
-    std::memcpy(record.identity, c.identity.data(), c.identity.size());
-    std::memcpy(record.password, c.password.data(), c.password.size());
-    std::optional<ScopedSeamOverride<platform::DataProtectionApi>> refuse;
-    if (!c.sealing_works) refuse.emplace(platform::g_data_protection, &refusing);
-    Blob blob = QueryBlob(kEapTypeTtls, {{u"Username", u"typed"}}, &record);
-    ASSERT_EQ(blob.status, 0u);
-    EXPECT_EQ(blob.user.user_identity, c.identity.substr(0, 127));
-    EXPECT_EQ(Opened(blob.user), c.opened);
-    if (c.opened == "<plain>") {
-      EXPECT_EQ(blob.user.user_password, c.plain);
-    }
-  }
-}
-
-TEST_F(CredentialFieldsTest, TypedTtlsCredentialsAreTakenByLabel) {
-  const std::u16string u127(127, u'u'), u128(128, u'u'), p400(400, u'p'), p512(512, u'p');
+  const std::u16string u127(127, u'u'), u128(128, u'u'), w400(400, u'p'), w512(512, u'p');
   const struct {
     uint32_t cred_source;
+    std::string stored_identity, stored_password;
     HostFields fields;
+    bool sealing_works;
     std::string identity, opened, plain;
   } cases[] = {
-      {kCredPrompt, {{u"Password", u"p\u00E4ss"}, {u"Username", u"j\u00FCrgen"}}, "j\xC3\xBCrgen",
-       "p\xC3\xA4ss", ""},
-      {kCredSso, {{u"User", u"a"}, {u"Passwort", u"b"}, {u"username", u"c"}}, "", "<plain>", ""},
-      {7, {{u"Username", u127.c_str()}}, std::string(127, 'u'), "<plain>", ""},
+      {kCredSaved, "DOMAIN\\user", "stored form", {{u"Username", u"typed"}}, true, "DOMAIN\\user",
+       "stored form", ""},
+      {kCredSaved, "user", "", {{u"Username", u"typed"}}, true, "user", "<plain>", ""},
+      {kCredSaved, "user", "stored form", {}, false, "user", "<plain>", "stored form"},
+      // Unterminated fields are cut; a sealed form of 511 characters would not fit.
+      {kCredSaved, i128, p512, {}, true, i128.substr(0, 127), "<plain>", p512.substr(1)},
+      {kCredPrompt, "", "", {{u"Password", u"p\u00E4ss"}, {u"Username", u"j\u00FCrgen"}}, true,
+       "j\xC3\xBCrgen", "p\xC3\xA4ss", ""},
+      {kCredSso, "", "", {{u"User", u"a"}, {u"Passwort", u"b"}, {u"username", u"c"}}, true, "", "<plain>", ""},
+      {7, "", "", {{u"Username", u127.c_str()}}, true, std::string(127, 'u'), "<plain>", ""},
       // Texts that do not fit, or no text: the field stays all zero.
-      {kCredPrompt, {{u"Username", u128.c_str()}, {u"Password", p512.c_str()}}, "", "<plain>", ""},
-      {kCredPrompt, {{u"Username", nullptr}, {u"Password", nullptr}}, "", "<plain>", ""},
-      // Its sealed form would not fit the field.
-      {kCredPrompt, {{u"Password", p400.c_str()}}, "", "<plain>", std::string(400, 'p')},
+      {kCredPrompt, "", "", {{u"Username", u128.c_str()}, {u"Password", w512.c_str()}}, true, "", "<plain>", ""},
+      {kCredPrompt, "", "", {{u"Username", nullptr}, {u"Password", nullptr}}, true, "", "<plain>", ""},
+      {kCredPrompt, "", "", {{u"Password", w400.c_str()}}, true, "", "<plain>", std::string(400, 'p')},
+      {kCredPrompt, "", "", {{u"Password", u"secret"}}, false, "", "<plain>", "secret"},
       // The platform's converter turns a lone surrogate into U+FFFD.
-      {kCredPrompt, {{u"Username", u"\xD800x"}}, "\xEF\xBF\xBDx", "<plain>", ""},
-      {kCredPrompt, {}, "", "<plain>", ""},
+      {kCredPrompt, "", "", {{u"Username", u"\xD800x"}}, true, "\xEF\xBF\xBDx", "<plain>", ""},
+      {kCredPrompt, "", "", {}, true, "", "<plain>", ""},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
     cdata record{};
     record.cred_source = c.cred_source;
+    std::memcpy(record.identity, c.stored_identity.data(), c.stored_identity.size());
+    std::memcpy(record.password, c.stored_password.data(), c.stored_password.size());
+    std::optional<ScopedSeamOverride<platform::DataProtectionApi>> refuse;
+    if (!c.sealing_works) refuse.emplace(platform::g_data_protection, &refusing);
     Blob blob = QueryBlob(kEapTypeTtls, c.fields, &record);
     ASSERT_EQ(blob.status, 0u);
     EXPECT_EQ(blob.user.user_identity, c.identity);
@@ -359,72 +343,52 @@ TEST_F(CredentialFieldsTest, TypedTtlsCredentialsAreTakenByLabel) {
     }
     if (c.opened == "<plain>") {
       EXPECT_EQ(blob.user.user_password, c.plain);
+      EXPECT_EQ(uint32_t{blob.user.user_flags}, 0u);  // a copy: the record is packed
     }
     if (c.opened == "<plain>" && c.plain.empty()) {
       EXPECT_TRUE(AllZero(blob.user.user_password, 512));
     }
   }
-  // A password that cannot be sealed stays plain.
-  platform::DataProtectionApi refusing = platform::g_data_protection.platform();
-  refusing.protect = RefuseProtect;
-  ScopedSeamOverride<platform::DataProtectionApi> refuse(platform::g_data_protection, &refusing);
-  cdata record{};
-  record.cred_source = kCredPrompt;
-  Blob plain = QueryBlob(kEapTypeTtls, {{u"Password", u"secret"}}, &record);
-  EXPECT_STREQ(plain.user.user_password, "secret");
-  EXPECT_EQ(uint32_t{plain.user.user_flags}, 0u);  // a copy: the record is packed
 }
 
-TEST_F(CredentialFieldsTest, SimRecordTakesTheOfferedReaderAndThePin) {
-  AddSim("Reader One", true);
-  OutFields offered;
-  ASSERT_EQ(QueryFields(kEapTypeSim, &offered), 0u);
-  g_script.log.clear();
-  Blob blob = QueryBlob(kEapTypeSim, {{u"PIN", u"1234"}});
-  ASSERT_EQ(blob.status, 0u);
-  EXPECT_STREQ(blob.user.sim_reader, "Reader One");
-  EXPECT_STREQ(blob.user.user_pin, "1234");
-  EXPECT_EQ(g_script.log,
-            "open(r) query(SsoSimReader) close open(w) delete(SsoSimReader) close ");
-  EXPECT_FALSE(ReaderStored()) << "removed once read";
-}
-
+// The reader value the fields export wrote is read once and removed,
+// whatever comes of it; a registry failure hands out nothing.
 TEST_F(CredentialFieldsTest, SimRecordCases) {
   const std::u16string pin32(32, u'9');
+  const std::string read_then_delete =
+      "open(r) query(SsoSimReader) close open(w) delete(SsoSimReader) close ";
   const struct {
     std::optional<std::string> value;
     HostFields fields;
     DWORD status;
     std::string reader, pin;
+    Script script;
   } cases[] = {
-      {std::nullopt, {{u"PIN", u"1234"}}, 0, "", ""},  // and the record is all zero
-      {"R", {}, 0, "R", ""},
-      {"R", {{u"Pin", u"1234"}, {u"PIN", u"1111"}, {u"PIN", u"2222"}}, 0, "R", "1111"},
+      {std::nullopt, {{u"PIN", u"1234"}}, 0, "", "", {}},  // and the record is all zero
+      {"Reader One", {{u"PIN", u"1234"}}, 0, "Reader One", "1234", {}},
+      {"R", {}, 0, "R", "", {}},
+      {"R", {{u"Pin", u"1234"}, {u"PIN", u"1111"}, {u"PIN", u"2222"}}, 0, "R", "1111", {}},
       {std::string(200, 'r'), {{u"PIN", pin32.c_str() + 1}}, 0, std::string(127, 'r'),
-       std::string(31, '9')},
-      {"R", {{u"PIN", pin32.c_str()}}, 1359, "", ""},
-      {"R", {{u"PIN", nullptr}}, 1359, "", ""},
-      {std::string(300, 'r'), {}, 1359, "", ""},  // more than the room for it
+       std::string(31, '9'), {}},
+      {"R", {{u"PIN", pin32.c_str()}}, 1359, "", "", {}},
+      {"R", {{u"PIN", nullptr}}, 1359, "", "", {}},
+      {std::string(300, 'r'), {}, 1359, "", "", {}},  // more than the room for it
+      {"R", {{u"PIN", u"1234"}}, 1359, "", "", {.open_r = 5}},
+      {"R", {{u"PIN", u"1234"}}, 1359, "", "", {.query = 5}},
+      {"R", {{u"PIN", u"1234"}}, 1359, "", "", {.type = 3}},
   };
   for (const auto& c : cases) {
     SetReader(c.value);
+    g_script = c.script;
     Blob blob = QueryBlob(kEapTypeAka, c.fields);
     EXPECT_EQ(blob.status, c.status);
     EXPECT_EQ(blob.user.sim_reader, c.reader);
     EXPECT_EQ(blob.user.user_pin, c.pin);
     EXPECT_TRUE(c.value || AllZero(reinterpret_cast<char*>(&blob.user), sizeof blob.user));
-    EXPECT_FALSE(ReaderStored());
-  }
-}
-
-TEST_F(CredentialFieldsTest, SimRecordRegistryFailuresHandOutNothing) {
-  const std::string read_then_delete =
-      "open(r) query(SsoSimReader) close open(w) delete(SsoSimReader) close ";
-  for (Script script : {Script{.open_r = 5}, Script{.query = 5}, Script{.type = 3}}) {
-    SetReader("R");
-    g_script = script;
-    EXPECT_EQ(QueryBlob(kEapTypeSim, {{u"PIN", u"1234"}}).status, 1359u);
-    EXPECT_EQ(g_script.log, script.open_r != 0 ? "open(r) " : read_then_delete);
+    if (c.value) {
+      EXPECT_EQ(g_script.log, c.script.open_r != 0 ? "open(r) " : read_then_delete);
+    }
+    EXPECT_EQ(ReaderStored(), c.script.open_r != 0);
   }
 }
 

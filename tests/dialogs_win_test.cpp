@@ -1,13 +1,18 @@
 // The real authdialogs.dll, driven as a user would: the test thread opens a
-// dialog, a driver thread finds it, fills its controls by window messages and
-// presses OK or Cancel, and the test checks what came back in the profile.
-// Each test leaves a PNG of its dialog in the build tree.
+// dialog, a driver thread finds it, reads and fills its controls by window
+// messages and presses OK or Cancel, and the test checks what came back in the
+// profile. What the forms accept is the dialog model's (unit tests); here the
+// controls' wiring. Each dialog leaves a PNG of itself in the build tree.
 //
 // Needs a desktop (an X display under Wine): without one the program reports
 // the reason and exits with 77, which CTest counts as skipped.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <objidl.h>
+
+#include <algorithm>
+#include <gdiplus.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,7 +20,7 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
@@ -33,109 +38,29 @@ CreateScDlgFn* g_create_sc = nullptr;
 SetScListScFn* g_set_sc = nullptr;
 SetScListSimFn* g_set_sim = nullptr;
 
-// ---- screenshots as PNG (stored deflate blocks: no compression library)
-
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
-  crc = ~crc;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-void PutBe32(std::vector<uint8_t>* out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(value >> shift));
-}
-
-void PutChunk(std::vector<uint8_t>* png, const char* type, const std::vector<uint8_t>& data) {
-  PutBe32(png, static_cast<uint32_t>(data.size()));
-  size_t start = png->size();
-  png->insert(png->end(), type, type + 4);
-  png->insert(png->end(), data.begin(), data.end());
-  PutBe32(png, Crc32(png->data() + start, png->size() - start));
-}
-
-// `rgb`: height rows of width * 3 bytes.
-std::vector<uint8_t> EncodePng(int width, int height, const std::vector<uint8_t>& rgb) {
-  std::vector<uint8_t> raw;
-  for (int y = 0; y < height; ++y) {
-    raw.push_back(0);  // no filter
-    raw.insert(raw.end(), rgb.begin() + y * width * 3, rgb.begin() + (y + 1) * width * 3);
-  }
-  std::vector<uint8_t> zlib = {0x78, 0x01};
-  uint32_t a = 1, b = 0;
-  for (uint8_t byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
-    size_t length = std::min<size_t>(65535, raw.size() - at);
-    zlib.push_back(at + length >= raw.size() ? 1 : 0);
-    zlib.push_back(length & 0xFF);
-    zlib.push_back(length >> 8);
-    zlib.push_back(~length & 0xFF);
-    zlib.push_back((~length >> 8) & 0xFF);
-    zlib.insert(zlib.end(), raw.begin() + at, raw.begin() + at + length);
-  }
-  PutBe32(&zlib, (b << 16) | a);
-
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  std::vector<uint8_t> header;
-  PutBe32(&header, width);
-  PutBe32(&header, height);
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
-  PutChunk(&png, "IHDR", header);
-  PutChunk(&png, "IDAT", zlib);
-  PutChunk(&png, "IEND", {});
-  return png;
-}
-
 // Copies the dialog from the screen (the only capture that works under Wine)
 // into VELTO_SCREENSHOT_DIR/NAME.png.
-void SaveScreenshot(HWND dialog, const char* name) {
+void SaveScreenshot(HWND dialog, const wchar_t* name) {
   // Painted before the call returns (the dialog's thread handles WM_PAINT
   // for it), and read back from the display after that.
   RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   GdiFlush();
   RECT rect;
   GetWindowRect(dialog, &rect);
-  int width = rect.right - rect.left;
-  int height = rect.bottom - rect.top;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, rect.right - rect.left, rect.bottom - rect.top);
   HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  int stride = (width * 3 + 3) & ~3;
-  std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    const auto* row = static_cast<const uint8_t*>(bits) + y * stride;
-    for (int x = 0; x < width; ++x) {
-      for (int c = 0; c < 3; ++c) rgb[(y * width + x) * 3 + c] = row[x * 3 + 2 - c];  // BGR
-    }
-  }
+  BitBlt(memory, 0, 0, rect.right - rect.left, rect.bottom - rect.top, screen, rect.left, rect.top, SRCCOPY);
   SelectObject(memory, previous);
+  CreateDirectoryW(L"" VELTO_SCREENSHOT_DIR, nullptr);
+  CLSID png;
+  CLSIDFromString(L"{557CF406-1A04-11D3-9A73-0000F81EF32E}", &png);
+  std::wstring path = std::wstring(L"" VELTO_SCREENSHOT_DIR) + L"\\" + name + L".png";
+  EXPECT_EQ(Gdiplus::Bitmap(bitmap, nullptr).Save(path.c_str(), &png, nullptr), Gdiplus::Ok) << name;
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-
-  CreateDirectoryA(VELTO_SCREENSHOT_DIR, nullptr);
-  std::string path = std::string(VELTO_SCREENSHOT_DIR) + "\\" + name + ".png";
-  std::vector<uint8_t> png = EncodePng(width, height, rgb);
-  FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr) << path;
-  std::fwrite(png.data(), 1, png.size(), file);
-  std::fclose(file);
 }
 
 // ---- the driver
@@ -270,16 +195,6 @@ int FocusedId(HWND dialog) {
   return gui.hwndFocus != nullptr ? GetDlgCtrlID(gui.hwndFocus) : 0;
 }
 
-// A key as the keyboard would deliver it to the focused control; the
-// dialog's message loop sees it first.
-void Press(HWND dialog, UINT message, WPARAM key) {
-  GUITHREADINFO gui = {};
-  gui.cbSize = sizeof gui;
-  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
-  LPARAM flags = message == WM_SYSCHAR ? (1 << 29) : 1;  // bit 29: Alt held
-  PostMessageW(gui.hwndFocus != nullptr ? gui.hwndFocus : dialog, message, key, flags);
-}
-
 // ---- profiles and lists
 
 _VELTO_WLAN_PROFILE_V120 NewProfile(uint32_t method_kind) {
@@ -336,136 +251,104 @@ void SelectRow(HWND dialog, int row) {
   SendDlgItemMessageW(dialog, IDC_READERS, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
-// ---- dialog 12, EAP-TTLS
+// ---- dialog 12
 
-TEST(ConfigDialogTest, TtlsStoresEveryField) {
+int Chosen(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0)); }
+bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+// The controls show the profile; OK stores what they hold, and the password
+// counts as changed only when its field was.
+TEST(ConfigDialogTest, PasswordFlagOnlyWhenTheUserEditsIt) {
   _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  profile.cred_mode = 1;
+  profile.inner_method = 5;
+  Put(profile.user_name, "bob");
+  Put(profile.domain, "LAB");
+  Put(profile.password_text, "old-pass");
+  Put(profile.roaming_identity, "anonymous@velto.example");
+  Put(profile.subject_text, "radius.velto.example");
+  profile.cert_hash_len = 20;
+  std::memset(profile.cert_hash, 0xab, 20);
   int password_changed = 1;
   int result = RunDialog(
       [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
       [](HWND dialog) {
         EXPECT_FALSE(Shown(dialog, IDC_TEMPLATE));
-        EXPECT_TRUE(Shown(dialog, IDC_THUMBPRINT));
-        Choose(dialog, IDC_SOURCE, 0);  // saved
-        Choose(dialog, IDC_INNER, 4);   // PAP
-        Type(dialog, IDC_USER, L"alice");
+        EXPECT_EQ(Chosen(dialog, IDC_SOURCE), 1);
+        EXPECT_EQ(Chosen(dialog, IDC_INNER), 4);
+        EXPECT_EQ(Text(dialog, IDC_USER) + L"|" + Text(dialog, IDC_DOMAIN) + L"|" + Text(dialog, IDC_PASSWORD) +
+                      L"|" + Text(dialog, IDC_ROAMING) + L"|" + Text(dialog, IDC_SUBJECT),
+                  L"bob|LAB|old-pass|anonymous@velto.example|radius.velto.example");
+        EXPECT_EQ(Text(dialog, IDC_THUMBPRINT), L"ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab ab");
+        EXPECT_TRUE(Checked(dialog, IDC_VALIDATE_THUMBPRINT) && Checked(dialog, IDC_SUBJECT_DOMAIN));
+        Choose(dialog, IDC_SOURCE, 0);
+        Choose(dialog, IDC_INNER, 0);
+        Type(dialog, IDC_USER, L"bobby");
         Type(dialog, IDC_DOMAIN, L"CORP");
-        Type(dialog, IDC_PASSWORD, L"s3cret!");
-        Type(dialog, IDC_ROAMING, L"anonymous@velto.example");
-        Click(dialog, IDC_VALIDATE_THUMBPRINT);
-        Type(dialog, IDC_THUMBPRINT, L"01:23:45:67:89:AB:CD:EF:01:23:45:67:89:ab:cd:ef:fe:dc:ba:98");
-        Type(dialog, IDC_SUBJECT, L"radius.velto.example");
-        Click(dialog, IDC_SUBJECT_DOMAIN);
-        SaveScreenshot(dialog, "config_ttls");
+        Type(dialog, IDC_ROAMING, L"anon@corp.example");
+        // As the certificate viewer copies it: a left-to-right mark in front.
+        Type(dialog, IDC_THUMBPRINT, L"\u200e01 23 45 67 89 AB CD EF 01 23 45 67 89 ab cd ef fe dc ba 98");
+        Type(dialog, IDC_SUBJECT, L"My Server");
+        Click(dialog, IDC_SUBJECT_SERVER);
+        SaveScreenshot(dialog, L"config_ttls");
         Click(dialog, IDOK);
       });
   ASSERT_EQ(result, 1);
+  EXPECT_EQ(password_changed, 0);
   EXPECT_EQ(profile.cred_mode, 0u);
-  EXPECT_EQ(profile.inner_method, 5u);
-  EXPECT_STREQ(profile.user_name, "alice");
+  EXPECT_EQ(profile.inner_method, 1u);
+  EXPECT_STREQ(profile.user_name, "bobby");
   EXPECT_STREQ(profile.domain, "CORP");
-  EXPECT_STREQ(profile.password_text, "s3cret!");
-  EXPECT_EQ(password_changed, 1);
-  EXPECT_STREQ(profile.roaming_identity, "anonymous@velto.example");
+  EXPECT_STREQ(profile.password_text, "old-pass");
+  EXPECT_STREQ(profile.roaming_identity, "anon@corp.example");
   const uint8_t hash[20] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0x01, 0x23,
                             0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0xfe, 0xdc, 0xba, 0x98};
   EXPECT_EQ(profile.cert_hash_len, 20u);
   EXPECT_EQ(std::memcmp(profile.cert_hash, hash, 20), 0);
   EXPECT_EQ(profile.option_bits & velto::kProfileNoCertHash, 0u);
-  EXPECT_STREQ(profile.subject_text, "radius.velto.example");
-  EXPECT_EQ(profile.subject_kind, velto::kProfileSubjectDomain);
+  EXPECT_STREQ(profile.subject_text, "My Server");
+  EXPECT_EQ(profile.subject_kind, velto::kProfileSubjectServer);
 }
 
-struct ValidationCase {
-  int radio;
-  const wchar_t* thumbprint;
-  bool no_hash_bit;
-  uint32_t hash_length;
-  int subject_radio;
-  uint32_t subject_kind;
-};
-
+// Without validation the subject cannot be changed: the loaded kind stays.
 TEST(ConfigDialogTest, ServerValidationChoices) {
-  const ValidationCase cases[] = {
-      // Without validation the subject cannot be changed: the loaded kind stays.
-      {IDC_VALIDATE_NONE, L"", true, 0, IDC_SUBJECT_SERVER, velto::kProfileSubjectDomain},
-      {IDC_VALIDATE_ANY, L"", false, 0, IDC_SUBJECT_SERVER, velto::kProfileSubjectServer},
-      {IDC_VALIDATE_THUMBPRINT, L"0123456789abcdef0123 456789ABCDEF-FEDCBA98", false, 20,
-       IDC_SUBJECT_SERVER, velto::kProfileSubjectServer},
-      // As the certificate viewer copies it: a left-to-right mark in front.
-      {IDC_VALIDATE_THUMBPRINT, L"\u200e01 23 45 67 89 ab cd ef 01 23 45 67 89 ab cd ef fe dc ba 98",
-       false, 20, IDC_SUBJECT_SERVER, velto::kProfileSubjectServer},
-  };
-  for (const ValidationCase& c : cases) {
-    SCOPED_TRACE(c.radio);
+  for (auto [radio, no_hash_bit, subject_kind] :
+       {std::tuple{IDC_VALIDATE_NONE, true, velto::kProfileSubjectDomain},
+        {IDC_VALIDATE_ANY, false, velto::kProfileSubjectServer}}) {
+    SCOPED_TRACE(radio);
     _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
     profile.cert_hash_len = 20;  // a stored thumbprint the choice replaces
     std::memset(profile.cert_hash, 0x55, 20);
     int result = RunDialog([&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
                            [&](HWND dialog) {
-                             Click(dialog, c.radio);
-                             Type(dialog, IDC_THUMBPRINT, c.thumbprint);
-                             Type(dialog, IDC_SUBJECT, L"My Server");
-                             Click(dialog, c.subject_radio);
+                             Click(dialog, radio);
+                             Click(dialog, IDC_SUBJECT_SERVER);
                              Click(dialog, IDOK);
                            });
     ASSERT_EQ(result, 1);
-    EXPECT_EQ((profile.option_bits & velto::kProfileNoCertHash) != 0, c.no_hash_bit);
-    EXPECT_EQ(profile.cert_hash_len, c.hash_length);
-    EXPECT_EQ(profile.cert_hash[19], c.hash_length != 0 ? 0x98 : 0);
-    EXPECT_EQ(profile.subject_kind, c.subject_kind);
+    EXPECT_EQ((profile.option_bits & velto::kProfileNoCertHash) != 0, no_hash_bit);
+    EXPECT_EQ(profile.cert_hash_len, 0u);
+    EXPECT_EQ(profile.cert_hash[19], 0);
+    EXPECT_EQ(profile.subject_kind, subject_kind);
   }
 }
 
-TEST(ConfigDialogTest, PasswordFlagOnlyWhenTheUserEditsIt) {
-  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
-  Put(profile.user_name, "bob");
-  Put(profile.password_text, "old-pass");
-  int password_changed = 1;
-  int result = RunDialog(
-      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
-      [](HWND dialog) {
-        EXPECT_EQ(Text(dialog, IDC_USER), L"bob");
-        Type(dialog, IDC_USER, L"bobby");
-        Click(dialog, IDOK);
-      });
-  ASSERT_EQ(result, 1);
-  EXPECT_EQ(password_changed, 0);
-  EXPECT_STREQ(profile.password_text, "old-pass");
-  EXPECT_STREQ(profile.user_name, "bobby");
-}
-
+// Refused fields keep the dialog open, each message beside its field; a
+// cancel then writes nothing.
 TEST(ConfigDialogTest, CancelWritesNothing) {
   _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
-  Put(profile.user_name, "carol");
   Put(profile.password_text, "kept");
   const _VELTO_WLAN_PROFILE_V120 before = profile;
   int password_changed = 1;
   int result = RunDialog(
       [&] { return g_create_1x(12, &profile, 0, 0, nullptr, &password_changed); },
       [](HWND dialog) {
-        Type(dialog, IDC_USER, L"mallory");
         Type(dialog, IDC_PASSWORD, L"changed");
-        Click(dialog, IDC_VALIDATE_NONE);
-        Click(dialog, IDCANCEL);
-      });
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
-  EXPECT_EQ(password_changed, 1);
-}
-
-TEST(ConfigDialogTest, RefusedFieldsKeepTheDialogOpenWithMessagesBeside) {
-  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
-  const _VELTO_WLAN_PROFILE_V120 before = profile;
-  int result = RunDialog(
-      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
-      [](HWND dialog) {
         Type(dialog, IDC_DOMAIN, L"ENGINEERING-DIVISION");  // 20 of at most 18
         Type(dialog, IDC_ROAMING, std::wstring(70, L'a').c_str());
         Click(dialog, IDC_VALIDATE_THUMBPRINT);
         Type(dialog, IDC_THUMBPRINT, L"01:23:45:zz");
-        Type(dialog, IDC_SUBJECT, L"x</subjectMatchString><anyTrustedServer/>");  // markup
-        EXPECT_EQ(Text(dialog, IDC_THUMBPRINT_ERR), L"");
+        Type(dialog, IDC_SUBJECT, L"x</subjectMatchString>");
         Click(dialog, IDOK);
         EXPECT_TRUE(IsWindowVisible(dialog));
         for (int id : {IDC_DOMAIN_ERR, IDC_ROAMING_ERR, IDC_THUMBPRINT_ERR, IDC_SUBJECT_ERR}) {
@@ -473,40 +356,13 @@ TEST(ConfigDialogTest, RefusedFieldsKeepTheDialogOpenWithMessagesBeside) {
         }
         EXPECT_EQ(Text(dialog, IDC_USER_ERR), L"");
         EXPECT_EQ(FocusedId(dialog), IDC_DOMAIN);  // the first refused field
-        SaveScreenshot(dialog, "config_refused");
+        SaveScreenshot(dialog, L"config_refused");
         Click(dialog, IDCANCEL);
       });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
+  EXPECT_EQ(password_changed, 1);
 }
-
-TEST(ConfigDialogTest, KeyboardTabOrderMnemonicsAndEscape) {
-  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
-  const _VELTO_WLAN_PROFILE_V120 before = profile;
-  int result = RunDialog(
-      [&] { return g_create_1x(12, &profile, 0, 0, nullptr, nullptr); },
-      [](HWND dialog) {
-        // Tab visits each field once in reading order: the checked radio of
-        // a group, never the disabled thumbprint, then the buttons.
-        const int order[] = {IDC_SOURCE,       IDC_INNER,   IDC_USER,           IDC_DOMAIN,
-                             IDC_PASSWORD,     IDC_ROAMING, IDC_VALIDATE_ANY,   IDC_SUBJECT,
-                             IDC_SUBJECT_DOMAIN, IDOK,      IDCANCEL,           IDC_SOURCE};
-        EXPECT_EQ(FocusedId(dialog), order[0]);
-        for (size_t i = 1; i < std::size(order); ++i) {
-          Press(dialog, WM_KEYDOWN, VK_TAB);
-          EXPECT_TRUE(WaitFor(dialog, [&] { return FocusedId(dialog) == order[i]; }))
-              << "after " << order[i - 1] << " came " << FocusedId(dialog) << ", not " << order[i];
-        }
-        Press(dialog, WM_SYSCHAR, 'p');  // "&Password:"
-        EXPECT_TRUE(WaitFor(dialog, [&] { return FocusedId(dialog) == IDC_PASSWORD; }));
-        Type(dialog, IDC_PASSWORD, L"typed");
-        Press(dialog, WM_KEYDOWN, VK_ESCAPE);
-      });
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
-}
-
-// ---- dialog 12, EAP-SIM and EAP-AKA
 
 TEST(ConfigDialogTest, SimAndAkaShowOnlyTheIdentityBands) {
   for (uint32_t kind : {velto::kProfileMethodSim, velto::kProfileMethodAka}) {
@@ -524,12 +380,12 @@ TEST(ConfigDialogTest, SimAndAkaShowOnlyTheIdentityBands) {
             EXPECT_FALSE(Shown(dialog, id)) << id;
           }
           EXPECT_EQ(Text(dialog, IDC_TEMPLATE), L"1$imsi$");
+          EXPECT_EQ(Text(dialog, IDC_ROAMING), L"anonymous@wlan.velto.example");
+          EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_ROAMING), GWL_STYLE) & ES_READONLY);
           // The identity band took the sign-in band's place, the privacy band
           // follows right below it, and the dialog ends below that.
-          RECT identity = Place(dialog, IDC_IDENTITY_GROUP);
-          RECT privacy = Place(dialog, IDC_PRIVACY_GROUP);
-          RECT ok = Place(dialog, IDOK);
-          RECT client;
+          RECT identity = Place(dialog, IDC_IDENTITY_GROUP), privacy = Place(dialog, IDC_PRIVACY_GROUP);
+          RECT ok = Place(dialog, IDOK), client;
           GetClientRect(dialog, &client);
           EXPECT_LT(identity.top, 20);
           EXPECT_GE(privacy.top, identity.bottom);
@@ -537,8 +393,7 @@ TEST(ConfigDialogTest, SimAndAkaShowOnlyTheIdentityBands) {
           EXPECT_GE(ok.top, privacy.bottom);
           EXPECT_LT(client.bottom - ok.bottom, 20);
           Type(dialog, IDC_TEMPLATE, L"0$imsi$@wlan.velto.example");
-          EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_ROAMING), GWL_STYLE) & ES_READONLY);
-          if (kind == velto::kProfileMethodSim) SaveScreenshot(dialog, "config_sim");
+          if (kind == velto::kProfileMethodSim) SaveScreenshot(dialog, L"config_sim");
           Click(dialog, IDOK);
         });
     ASSERT_EQ(result, 1);
@@ -549,33 +404,39 @@ TEST(ConfigDialogTest, SimAndAkaShowOnlyTheIdentityBands) {
   }
 }
 
+// A dialog number the library does not know shows nothing.
+TEST(ConfigDialogTest, UnknownDialogIsCancelledWithoutShowing) {
+  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  EXPECT_EQ(g_create_1x(7, &profile, 0, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(g_create_1x(12, nullptr, 0, 0, nullptr, nullptr), 0);
+}
+
 // ---- dialog 3
 
+// A refused field keeps the dialog open with its message beside it and the
+// focus on it; the message goes once the field is changed. A character the
+// ANSI code page cannot hold is refused, not stored as '?'.
 TEST(CredentialDialogTest, StoresUserDomainAndPassword) {
   _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
+  Put(profile.user_name, "LAB\\dave");
+  Put(profile.domain, "LAB");
   int result = RunDialog([&] { return g_create_1x(3, &profile, 0, 0, nullptr, nullptr); },
                          [](HWND dialog) {
-                           // Nothing typed: refused, the message beside the user name.
-                           Click(dialog, IDOK);
-                           EXPECT_NE(Text(dialog, IDC_CRED_USER_ERR), L"");
-                           Type(dialog, IDC_CRED_USER, L"dave");
-                           EXPECT_EQ(Text(dialog, IDC_CRED_USER_ERR), L"");  // fixed: gone
-                           Type(dialog, IDC_CRED_DOMAIN, L"LAB");
-                           Type(dialog, IDC_CRED_USER, L"LAB\\dave");  // the domain twice
-                           // A character the ANSI code page cannot hold is refused, not
-                           // stored as '?'.
+                           EXPECT_EQ(Text(dialog, IDC_CRED_USER) + L"|" + Text(dialog, IDC_CRED_DOMAIN),
+                                     L"dave|LAB");
+                           Type(dialog, IDC_CRED_USER, L"erin");
                            Type(dialog, IDC_CRED_PASSWORD, L"pa\u4e2d");
                            Click(dialog, IDOK);
                            EXPECT_TRUE(IsWindowVisible(dialog));
                            EXPECT_NE(Text(dialog, IDC_CRED_PASSWORD_ERR), L"");
-                           EXPECT_NE(Text(dialog, IDC_CRED_USER_ERR), L"");
-                           Type(dialog, IDC_CRED_USER, L"dave");
+                           EXPECT_EQ(FocusedId(dialog), IDC_CRED_PASSWORD);
+                           SaveScreenshot(dialog, L"credentials");
                            Type(dialog, IDC_CRED_PASSWORD, L"pa55word");
-                           SaveScreenshot(dialog, "credentials");
+                           EXPECT_EQ(Text(dialog, IDC_CRED_PASSWORD_ERR), L"");
                            Click(dialog, IDOK);
                          });
   ASSERT_EQ(result, 1);
-  EXPECT_STREQ(profile.user_name, "LAB\\dave");
+  EXPECT_STREQ(profile.user_name, "LAB\\erin");
   EXPECT_STREQ(profile.domain, "LAB");
   EXPECT_STREQ(profile.password_text, "pa55word");
 }
@@ -592,6 +453,7 @@ TEST(SmartCardDialogTest, ListFollowsSetScListAndAPinSimAsksForItsPin) {
       [&] { return g_create_sc(&profile, 150, 0, nullptr, &sc, &no_sims); },
       [](HWND dialog) {
         EXPECT_EQ(ListCount(dialog), 1);
+        EXPECT_EQ(Text(dialog, IDC_SC_TEMPLATE), L"1$imsi$");
         EXPECT_FALSE(Shown(dialog, IDC_PIN));
         EXPECT_FALSE(Shown(dialog, IDC_RETRY_MESSAGE));
         // Card events arrive on another thread (this one): the SIM appears,
@@ -607,7 +469,7 @@ TEST(SmartCardDialogTest, ListFollowsSetScListAndAPinSimAsksForItsPin) {
         EXPECT_TRUE(WaitFor(dialog, [&] { return Shown(dialog, IDC_PIN); }));
         Type(dialog, IDC_PIN, L"1234");
         Type(dialog, IDC_SC_TEMPLATE, L"1$imsi$@wlan.velto.example");
-        SaveScreenshot(dialog, "smartcard");
+        SaveScreenshot(dialog, L"smartcard");
         Click(dialog, IDOK);
       });
   ASSERT_EQ(result, 1);
@@ -628,21 +490,12 @@ TEST(SmartCardDialogTest, ShownAgainAfterARefusedPinSaysSo) {
                            EXPECT_TRUE(Shown(dialog, IDC_RETRY_MESSAGE));
                            EXPECT_NE(Text(dialog, IDC_RETRY_MESSAGE), L"");
                            EXPECT_TRUE(Shown(dialog, IDC_PIN));  // the reader chosen before
-                           Type(dialog, IDC_PIN, L"12");
-                           Click(dialog, IDOK);
-                           EXPECT_NE(Text(dialog, IDC_PIN_ERR), L"");
-                           SaveScreenshot(dialog, "smartcard_retry");
+                           SaveScreenshot(dialog, L"smartcard_retry");
+                           Type(dialog, IDC_PIN, L"5678");
                            Click(dialog, IDCANCEL);
                          });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(std::memcmp(&profile, &before, sizeof profile), 0);
-}
-
-// A dialog number the library does not know shows nothing.
-TEST(ConfigDialogTest, UnknownDialogIsCancelledWithoutShowing) {
-  _VELTO_WLAN_PROFILE_V120 profile = NewProfile(velto::kProfileMethodTtls);
-  EXPECT_EQ(g_create_1x(7, &profile, 0, 0, nullptr, nullptr), 0);
-  EXPECT_EQ(g_create_1x(12, nullptr, 0, 0, nullptr, nullptr), 0);
 }
 
 // ---- through the module, as EapHost shows the configuration dialog
@@ -674,11 +527,8 @@ TEST(ModuleWithDialogsTest, ConfigurationDialogMakesTheRecord) {
         Type(dialog, IDC_USER, L"alice");
         Type(dialog, IDC_DOMAIN, L"CORP");
         Type(dialog, IDC_PASSWORD, L"s3cret!");
-        Type(dialog, IDC_ROAMING, L"anonymous@corp.example");
         Click(dialog, IDC_VALIDATE_THUMBPRINT);
         Type(dialog, IDC_THUMBPRINT, L"3f 78 68 50 e3 87 55 0f da b8 36 ed 7e 6d c8 81 de 23 00 1b");
-        Type(dialog, IDC_SUBJECT, L"radius.corp.example");
-        Click(dialog, IDC_SUBJECT_SERVER);
         Click(dialog, IDOK);
       });
   ASSERT_EQ(status, 0u);
@@ -687,12 +537,9 @@ TEST(ModuleWithDialogsTest, ConfigurationDialogMakesTheRecord) {
   EXPECT_EQ(error->dwWinError, 0u);
   const auto* stored = reinterpret_cast<const velto::cdata*>(record);
   EXPECT_EQ(stored->eap_type, 21u);
-  EXPECT_EQ(stored->phase2_type, velto::kPhase2MschapV2);
   EXPECT_STREQ(stored->identity, "CORP\\alice");
-  EXPECT_STREQ(stored->anon_identity, "anonymous@corp.example");
   EXPECT_STREQ(stored->ca_hash, "hash://3f786850e387550fdab836ed7e6dc881de23001b");
-  EXPECT_STREQ(stored->subject_match, "/sradius.corp.example");
-  // The typed password is sealed before it is stored.
+  // The typed password counts as changed and is sealed before it is stored.
   EXPECT_NE(stored->flags & velto::kFlagPasswordProfileEncrypted, 0u);
   EXPECT_STRNE(stored->password, "s3cret!");
   free_memory(record);
@@ -709,6 +556,9 @@ int main(int argc, char** argv) {
     std::printf("dialog_tests: SKIPPED: no X display (DISPLAY is not set); the dialogs need a desktop\n");
     return kSkipped;
   }
+  ULONG_PTR gdiplus = 0;  // the screenshots' PNG encoder
+  Gdiplus::GdiplusStartupInput gdiplus_input;
+  Gdiplus::GdiplusStartup(&gdiplus, &gdiplus_input, nullptr);
   // Without a window manager nothing draws the frames: Wine draws them
   // itself for this program, so that screenshots show the dialogs' titles.
   HKEY key;

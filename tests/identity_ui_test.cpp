@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "doubles/sibling_doubles_client.h"
@@ -120,89 +121,77 @@ TEST_F(IdentityUiTest, OuterIdentityFilledToItsEndIsReadWithinTheField) {
   EXPECT_EQ(r.identity, std::string(sizeof record.anon_identity, 'a'));
 }
 
+// A typed password is handed out sealed; none stays empty and plain.
 TEST_F(IdentityUiTest, TtlsReportsTheOuterIdentityAndSealsThePassword) {
   cdata record = Record(kEapTypeTtls);
   CopyTextField(record.anon_identity, "anonymous@corp.example");
-  Result r = Run(kEapTypeTtls, record, [](int dialog, int, _VELTO_WLAN_PROFILE_V120* p) {
-    EXPECT_EQ(dialog, 3);
-    EXPECT_STREQ(p->roaming_identity, "anonymous@corp.example");
-    EXPECT_EQ(p->inner_method, 4u);
-    EXPECT_EQ(p->subject_kind, 1u);
-    std::strcpy(p->user_name, "alice");
-    std::strcpy(p->password_text, "s3cret");
-    return 1;
-  });
-  ASSERT_EQ(r.status, 0u);
-  EXPECT_EQ(r.win_error, 0u);
-  EXPECT_EQ(r.identity, "anonymous@corp.example") << "not what was typed";
-  EXPECT_STREQ(r.user.user_identity, "alice");
-  EXPECT_EQ(uint32_t{r.user.user_flags}, kUserPasswordCustomProtected);
-  char* plain = CryptUnprotectCustom(r.user.user_password);
-  EXPECT_STREQ(plain, "s3cret");
-  WipeAndFreeText(plain);
+  for (std::string password : {"s3cret", ""}) {
+    Result r = Run(kEapTypeTtls, record, [&](int dialog, int, _VELTO_WLAN_PROFILE_V120* p) {
+      EXPECT_EQ(dialog, 3);
+      EXPECT_STREQ(p->roaming_identity, "anonymous@corp.example");
+      EXPECT_EQ(p->inner_method, 4u);
+      EXPECT_EQ(p->subject_kind, 1u);
+      std::strcpy(p->user_name, "alice");
+      std::strcpy(p->password_text, password.c_str());
+      return 1;
+    });
+    ASSERT_EQ(r.status, 0u);
+    EXPECT_EQ(r.win_error, 0u);
+    EXPECT_EQ(r.identity, "anonymous@corp.example") << "not what was typed";
+    EXPECT_STREQ(r.user.user_identity, "alice");
+    if (password.empty()) {
+      EXPECT_STREQ(r.user.user_password, "");
+      EXPECT_EQ(uint32_t{r.user.user_flags}, 0u);
+      continue;
+    }
+    EXPECT_EQ(uint32_t{r.user.user_flags}, kUserPasswordCustomProtected);
+    char* plain = CryptUnprotectCustom(r.user.user_password);
+    EXPECT_STREQ(plain, "s3cret");
+    WipeAndFreeText(plain);
+  }
 }
 
-TEST_F(IdentityUiTest, TtlsEmptyPasswordStaysEmptyAndPlain) {
-  cdata record = Record(kEapTypeTtls);
-  CopyTextField(record.anon_identity, "a@b");
-  Result r = Run(kEapTypeTtls, record, [](int, int, _VELTO_WLAN_PROFILE_V120*) { return 1; });
-  ASSERT_EQ(r.status, 0u);
-  EXPECT_STREQ(r.user.user_password, "");
-  EXPECT_EQ(uint32_t{r.user.user_flags}, 0u);
-}
-
-TEST_F(IdentityUiTest, TtlsRefusals) {
-  cdata record = Record(kEapTypeTtls);
-  // Cancelled: 1223, and nothing but the error record.
-  Result r = Run(kEapTypeTtls, record, [](int, int, _VELTO_WLAN_PROFILE_V120*) { return 0; });
-  EXPECT_EQ(r.status, 1223u);
-  EXPECT_EQ(r.win_error, 1223u);
-  EXPECT_FALSE(r.has_udata || r.has_identity);
-  // Confirmed, but there is no outer identity to report: 87.
-  r = Run(kEapTypeTtls, record, [](int, int, _VELTO_WLAN_PROFILE_V120*) { return 1; });
-  EXPECT_EQ(r.status, 87u);
-  EXPECT_EQ(r.win_error, 0u);
-  EXPECT_FALSE(r.has_udata || r.has_identity);
-}
-
+// The dialog is handed the cards present; an empty PIN goes to the SIM
+// library as none.
 TEST_F(IdentityUiTest, SimAndAkaExpandTheTemplateWithTheImsi) {
   struct Case {
     uint8_t type;
-    const char* stored_template;
-    const char* template_after;
-    const char* identity;
+    const char *stored_template, *template_after, *identity, *pin, *call;
   } cases[] = {
-      {kEapTypeSim, "", "1$imsi$", "1001010123456789"},
-      {kEapTypeAka, "", "0$imsi$", "0001010123456789"},
+      {kEapTypeSim, "", "1$imsi$", "1001010123456789", "1234", "(Reader 0,1234,64)"},
+      {kEapTypeAka, "", "0$imsi$", "0001010123456789", "", "(Reader 0,null,64)"},
       {kEapTypeSim, "1{imsi}@wlan.mnc{mnc}.mcc{mcc}.3gppnetwork.org",
        "1$imsi$@wlan.mnc$mnc$.mcc$mcc$.3gppnetwork.org",
-       "1001010123456789@wlan.mnc010.mcc001.3gppnetwork.org"},
+       "1001010123456789@wlan.mnc010.mcc001.3gppnetwork.org", "1234", "(Reader 0,1234,64)"},
   };
   for (const Case& c : cases) {
     cdata record = Record(c.type);
     CopyTextField(record.identity, c.stored_template);
     sim().reset();
+    auto event = std::make_unique<VELTO_CARD_EVENT>();
+    std::memset(event.get(), 0, sizeof *event);
+    event->kind = kCardInserted;
+    std::strcpy(event->reader_name, "Reader 0");
+    event->flags = kCardHasData1 | kCardPinEnabled;
+    sim().add_present_card(event.get());
     sim().push_imsi(0, "001010123456789");
-    Result r = Run(c.type, record, SmartCard("Reader 0", "1234"));
+    Result r = Run(c.type, record, SmartCard("Reader 0", c.pin));
     ASSERT_EQ(r.status, 0u) << c.stored_template;
     EXPECT_EQ(r.identity, c.identity);
     EXPECT_STREQ(r.user.user_identity, c.template_after);
     EXPECT_STREQ(r.user.sim_identity, c.identity);
-    EXPECT_STREQ(r.user.user_pin, "1234");
+    EXPECT_STREQ(r.user.user_pin, c.pin);
     EXPECT_STREQ(r.user.sim_reader, "Reader 0");
     std::string calls = sim().Calls();
-    EXPECT_NE(calls.find("swc_scard_get_imsi(Reader 0,1234,64)"), std::string::npos) << calls;
+    EXPECT_NE(calls.find(std::string("swc_scard_get_imsi") + c.call), std::string::npos) << calls;
     // The card watch is closed again.
     EXPECT_NE(calls.rfind("swc_config_free(config)"), std::string::npos) << calls;
+    auto shown = std::make_unique<VELTO_SIM_LIST>();
+    doubles_.dialogs().last_lists(nullptr, shown.get());
+    ASSERT_EQ(shown->count, 1);
+    EXPECT_STREQ(shown->entries[0].reader_name, "Reader 0");
+    EXPECT_EQ(shown->entries[0].pin_enabled, 1u);
   }
-}
-
-TEST_F(IdentityUiTest, EmptyPinIsPassedAsNull) {
-  cdata record = Record(kEapTypeSim);
-  sim().push_imsi(0, "001010123456789");
-  Result r = Run(kEapTypeSim, record, SmartCard("R", ""));
-  ASSERT_EQ(r.status, 0u);
-  EXPECT_NE(sim().Calls().find("swc_scard_get_imsi(R,null,64)"), std::string::npos) << sim().Calls();
 }
 
 TEST_F(IdentityUiTest, WrongPinShowsTheDialogAgain) {
@@ -217,45 +206,35 @@ TEST_F(IdentityUiTest, WrongPinShowsTheDialogAgain) {
   EXPECT_EQ(r.identity, "0999990000000001");
 }
 
-TEST_F(IdentityUiTest, SimRefusals) {
-  cdata record = Record(kEapTypeSim);
+// Nothing but the error record: cancelled (1223), an EAP-TTLS dialog
+// confirmed without an outer identity to report (87), a SIM not read.
+TEST_F(IdentityUiTest, Refusals) {
+  Dialog cancel = [](int, int, _VELTO_WLAN_PROFILE_V120*) { return 0; };
+  Dialog confirm = [](int, int, _VELTO_WLAN_PROFILE_V120*) { return 1; };
   struct Case {
     const char* name;
+    uint8_t type;
     std::function<void()> script;
     Dialog dialog;
+    DWORD status, win_error;
   } cases[] = {
-      {"cancelled", [] {}, [](int, int, _VELTO_WLAN_PROFILE_V120*) { return 0; }},
-      {"SIM not read", [this] { sim().push_imsi(-1, ""); }, SmartCard("R", "1")},
-      {"no SIM library handle", [this] { sim().fail_alloc(1); }, SmartCard("R", "1")},
+      {"TTLS cancelled", kEapTypeTtls, [] {}, cancel, 1223, 1223},
+      {"TTLS without outer identity", kEapTypeTtls, [] {}, confirm, 87, 0},
+      {"SIM cancelled", kEapTypeSim, [] {}, cancel, 1223, 1223},
+      {"SIM not read", kEapTypeSim, [this] { sim().push_imsi(-1, ""); }, SmartCard("R", "1"), 1223, 1223},
+      {"no SIM library handle", kEapTypeSim, [this] { sim().fail_alloc(1); }, SmartCard("R", "1"), 1223, 1223},
   };
   for (Case& c : cases) {
     sim().reset();
     c.script();
-    Result r = Run(kEapTypeSim, record, c.dialog);
-    EXPECT_EQ(r.status, 1223u) << c.name;
-    EXPECT_EQ(r.win_error, 1223u) << c.name;
+    Result r = Run(c.type, Record(c.type), c.dialog);
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.win_error, c.win_error) << c.name;
     EXPECT_FALSE(r.has_udata || r.has_identity) << c.name;
-    std::string calls = sim().Calls();
-    EXPECT_NE(calls.find("swc_config_free"), std::string::npos) << c.name << ": watch not closed";
+    if (c.type == kEapTypeSim) {
+      EXPECT_NE(sim().Calls().find("swc_config_free"), std::string::npos) << c.name << ": watch not closed";
+    }
   }
-}
-
-TEST_F(IdentityUiTest, TheDialogGetsTheCardsPresent) {
-  auto event = std::make_unique<VELTO_CARD_EVENT>();
-  std::memset(event.get(), 0, sizeof *event);
-  event->kind = 1;
-  std::strcpy(event->reader_name, "Reader with SIM");
-  event->flags = 0x1 | 0x10;
-  sim().add_present_card(event.get());
-  sim().push_imsi(0, "001010123456789");
-  cdata record = Record(kEapTypeSim);
-  Result r = Run(kEapTypeSim, record, SmartCard("Reader with SIM", "1"));
-  ASSERT_EQ(r.status, 0u);
-  auto shown = std::make_unique<VELTO_SIM_LIST>();
-  doubles_.dialogs().last_lists(nullptr, shown.get());
-  ASSERT_EQ(shown->count, 1);
-  EXPECT_STREQ(shown->entries[0].reader_name, "Reader with SIM");
-  EXPECT_EQ(shown->entries[0].pin_enabled, 1u);
 }
 
 TEST_F(IdentityUiTest, MissingOrShortRecordIsRefused) {

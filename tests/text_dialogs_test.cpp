@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "frame/cdata.h"
 #include "authdialogs/answers.h"
@@ -98,27 +102,21 @@ TEST(ConsoleDialogs, ConfigAsksEachFieldAndReasksWhatIsRefused) {
   EXPECT_EQ(form.validation, ServerValidation::kThumbprint);
   EXPECT_TRUE(form.subject_is_domain);
   EXPECT_EQ(console.secret_reads, (std::vector<std::string>{"hunter22", ""}));
-  EXPECT_NE(console.output.find("  ! Type a number from 1 to 7."), std::string::npos);
-  EXPECT_NE(console.output.find("  ! The domain cannot contain a backslash.\nDomain: "),
-            std::string::npos)
-      << "a refused value is offered back";
-  EXPECT_NE(console.output.find("  ! Type another value"), std::string::npos);
-  EXPECT_NE(console.output.find("  ! Answer y (save), e (edit) or c (cancel)."), std::string::npos);
-  EXPECT_NE(console.output.find("  ! Enter the certificate's thumbprint"), std::string::npos);
-  EXPECT_NE(console.output.find("Password [(set)]: "), std::string::npos);
-  EXPECT_NE(console.output.find("Password: (set)"), std::string::npos);
-  EXPECT_EQ(console.output.find("hunter22"), std::string::npos) << "a password was shown";
-  EXPECT_EQ(console.output.find("stored"), std::string::npos) << "a password was shown";
+  // A refused value is offered back; a password is never shown.
+  for (const char* shown : {"  ! Type a number from 1 to 7.", "  ! The domain cannot contain a backslash.\nDomain: ",
+                            "  ! Type another value", "  ! Answer y (save), e (edit) or c (cancel).",
+                            "  ! Enter the certificate's thumbprint", "Password [(set)]: ", "Password: (set)"}) {
+    EXPECT_NE(console.output.find(shown), std::string::npos) << shown;
+  }
+  EXPECT_EQ(console.output.find("hunter22"), std::string::npos);
+  EXPECT_EQ(console.output.find("stored"), std::string::npos);
 }
 
 TEST(ConsoleDialogs, CancelAndEndOfInput) {
-  struct Case {
-    std::deque<std::string> lines;
-  } cases[] = {{{"cancel"}}, {{"", "", "", "", "", "", "", "", "c"}}, {{"", ""}}};
-  for (const Case& c : cases) {
+  for (std::deque<std::string> lines : {std::deque<std::string>{"cancel"}, {"", "", "", "", "", "", "", "", "c"}, {"", ""}}) {
     ConfigForm form = TtlsForm();
-    ScriptedConsole console(c.lines);
-    EXPECT_FALSE(AskConfigForm(console, &form)) << c.lines.size();
+    ScriptedConsole console(lines);
+    EXPECT_FALSE(AskConfigForm(console, &form)) << lines.size();
   }
   // Dialog 3: an empty user name is asked again; a password kept is unchanged.
   CredentialForm form;
@@ -152,72 +150,45 @@ TEST(ConsoleDialogs, SmartCardListChangesWhileAsking) {
       << console.output;
   EXPECT_EQ(form.selected, 0);
   EXPECT_EQ(form.pin, "1234");
-  EXPECT_NE(console.output.find("(none yet"), std::string::npos);
-  EXPECT_NE(console.output.find("1) Reader 1  (SIM, PIN on)"), std::string::npos);
-  EXPECT_NE(console.output.find("  ! The PIN is 4 to 8 digits."), std::string::npos);
+  for (const char* shown : {"(none yet", "1) Reader 1  (SIM, PIN on)", "  ! The PIN is 4 to 8 digits."}) {
+    EXPECT_NE(console.output.find(shown), std::string::npos) << shown;
+  }
   EXPECT_EQ(console.output.find("1234"), std::string::npos);
 }
 
-AnswerSection Section(const char* text) {
-  std::vector<AnswerSection> sections;
-  std::string error;
-  EXPECT_TRUE(ParseAnswers(text, &sections, &error)) << error;
-  return sections.empty() ? AnswerSection{} : sections[0];
-}
-
+// The cases of vectors/answers/cases.txt, one answers section each.
 TEST(AnswersDialogs, ApplyCheckOrRefuse) {
-  struct Case {
-    const char* text;
-    bool confirmed;
-    const char* error;  // a part of it
-  } cases[] = {
-      {"[config]\nsource=prompt\ninner=mschapv2\npassword=\naction=ok\n", true, ""},
-      {"[config]\nuser=x\naction=cancel\n", false, ""},
-      {"[config]\ninner=NTLM\n", false, "line 2: inner is one of CHAP, EAP-MD5"},
-      {"[config]\ntemplate=x\n", false, "line 2: [config] has no \"template\" here"},
-      {"[config]\naction=maybe\n", false, "line 2: action is ok or cancel"},
-      {"[config]\ndomain=0123456789012345678\n", false, "The domain is too long: at most 18"},
-  };
-  for (const Case& c : cases) {
-    ConfigForm form = TtlsForm();
-    std::string error;
-    EXPECT_EQ(AnswerConfigForm(Section(c.text), &form, &error), c.confirmed) << c.text;
-    EXPECT_NE(error.find(c.error), std::string::npos) << c.text << "\n" << error;
-    if (c.confirmed) {
-      EXPECT_EQ(form.source, CredentialSource::kPrompt);
-      EXPECT_EQ(form.inner_method, 4u);
-      EXPECT_TRUE(form.password_edited && form.password.empty());
+  std::ifstream file(VELTO_VECTORS_DIR "/answers/cases.txt");
+  const std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  int cases = 0;
+  for (size_t at = all.find("\n== "); at != std::string::npos; ++cases) {
+    size_t body = all.find('\n', at + 1) + 1, next = all.find("\n== ", body);
+    std::istringstream header(all.substr(at + 4, body - at - 5));
+    std::string dialog, arrives, result, message, error;
+    header >> dialog >> arrives >> result;
+    std::getline(header >> std::ws, message);
+    std::vector<AnswerSection> sections;
+    ASSERT_TRUE(ParseAnswers(all.substr(body, next == std::string::npos ? next : next + 1 - body), &sections,
+                             &error) && sections.size() == 1) << error;
+    SCOPED_TRACE(all.substr(at + 1, body - at - 2));
+    bool confirmed = false;
+    if (dialog == "config") {
+      ConfigForm form = TtlsForm();
+      confirmed = AnswerConfigForm(sections[0], &form, &error);
+      EXPECT_TRUE(!confirmed || (form.source == CredentialSource::kPrompt && form.inner_method == 4u &&
+                                 form.password_edited && form.password.empty()));
+    } else {
+      ArrivingSim lists{std::stoi(arrives)};
+      SmartCardForm form;
+      confirmed = AnswerSmartCardForm(sections[0], &form, [&](SmartCardForm* f) { return lists.Refresh(f); },
+                                      &error);
+      EXPECT_TRUE(!confirmed || form.selected == 0);
     }
+    EXPECT_EQ(confirmed, result == "ok");
+    EXPECT_NE(error.find(message), std::string::npos) << error;
+    at = next;
   }
-}
-
-TEST(AnswersDialogs, SmartCardWaitsForItsReader) {
-  struct Case {
-    const char* text;
-    int arrives_after;
-    bool confirmed;
-    const char* error;
-  } cases[] = {
-      {"[smartcard]\nreader=Reader 1\nwait=5\npin=4321\n", 4, true, ""},
-      {"[smartcard]\nwait=5\npin=4321\n", 3, true, ""},  // any reader
-      {"[smartcard]\nreader=Reader 1\nwait=0.1\n", 1000, false, "no card in reader \"Reader 1\""},
-      {"[smartcard]\nreader=Reader 2\nwait=1\n", 2, false, "no card in reader \"Reader 2\""},
-      {"[smartcard]\nreader=Reader 1\nwait=2\n", 2, false, "The PIN is 4 to 8 digits."},
-      {"[smartcard]\nwait=121\n", 1, false, "wait is a number of seconds, 0 to 120"},
-  };
-  for (const Case& c : cases) {
-    ArrivingSim lists{c.arrives_after};
-    SmartCardForm form;
-    std::string error;
-    EXPECT_EQ(AnswerSmartCardForm(Section(c.text), &form,
-                                  [&](SmartCardForm* f) { return lists.Refresh(f); }, &error),
-              c.confirmed)
-        << c.text;
-    EXPECT_NE(error.find(c.error), std::string::npos) << c.text << "\n" << error;
-    if (c.confirmed) {
-      EXPECT_EQ(form.selected, 0);
-    }
-  }
+  EXPECT_EQ(cases, 12);
 }
 
 }  // namespace
