@@ -47,23 +47,46 @@ std::string Unescape(const std::string& in) {
   return out;
 }
 
+std::vector<std::string> Split(const std::string& row) {
+  std::vector<std::string> cells;
+  size_t from = 0;
+  for (size_t bar; (bar = row.find(" | ", from)) != std::string::npos; from = bar + 3) {
+    cells.push_back(row.substr(from, bar - from));
+  }
+  cells.push_back(row.substr(from));
+  return cells;
+}
+
 }  // namespace
 
 std::vector<Case> ParseCases(const std::string& text) {
   std::vector<Case> cases(1);
+  std::vector<std::string> columns;
   std::istringstream lines(text);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) {
-      if (!cases.back().empty()) cases.emplace_back();
+    if (line.empty() || line[0] == '#') {
+      if (line.empty() && !cases.back().empty()) cases.emplace_back();
       continue;
     }
-    if (line[0] == '#') continue;
     const size_t eq = line.find(" =");
-    if (eq == std::string::npos) continue;
-    if (cases.back().empty()) cases.back()["line"] = std::to_string(number);
-    cases.back()[line.substr(0, eq)] = Unescape(line.substr(std::min(line.size(), eq + 3)));
+    if (line.rfind("columns = ", 0) == 0) {
+      columns = Split(line.substr(10));
+    } else if (!columns.empty()) {  // a row of the table
+      const std::vector<std::string> cells = Split(line);
+      if (cells.size() != columns.size()) {
+        throw std::runtime_error("line " + std::to_string(number) + ": not one cell a column");
+      }
+      if (!cases.back().empty()) cases.emplace_back();
+      for (size_t i = 0; i < cells.size(); ++i) {
+        cases.back()[columns[i]] = cells[i] == "\"\"" ? "" : Unescape(cells[i]);
+      }
+      cases.back()["line"] = std::to_string(number);
+    } else if (eq != std::string::npos) {
+      if (cases.back().empty()) cases.back()["line"] = std::to_string(number);
+      cases.back()[line.substr(0, eq)] = Unescape(line.substr(std::min(line.size(), eq + 3)));
+    }
   }
   if (cases.back().empty()) cases.pop_back();
   return cases;

@@ -13,8 +13,10 @@ using Case = std::map<std::string, std::string>;
 std::string ReadFile(const std::string& path);
 
 // The cases of a text: blocks of "key = value" lines apart by blank lines,
-// '#' lines left out. Values are taken to the end of the line, with the
-// escapes \n \r \t \0 \\ \xHH (so a value may end in \x20).
+// or tables: a "columns = KEY | KEY ..." line names the cells of each row
+// after it, cells apart by " | " ("" is an empty cell). '#' lines are left
+// out. Values are taken as written, with the escapes \n \r \t \0 \\ \xHH
+// (so a value may end in \x20).
 std::vector<Case> ParseCases(const std::string& text);
 
 // The cases of tests/vectors/NAME.
