@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/memory.h"
+#include "support/vectors.h"
 
 namespace velto {
 namespace {
@@ -118,38 +119,44 @@ TEST(Base64Test, RoundTripsAndLineLayout) {
   }
 }
 
-// The wrapped decoder counts '=' as a symbol worth 0 and wants whole groups;
-// the flat one skips '=' and keeps the whole bytes it gets. Both skip what is
-// not in the alphabet.
-TEST(Base64Test, DecodersSkipPadAndCountDifferently) {
-  const struct {
-    std::string text;
-    std::optional<std::string> wrapped;
-    std::string flat;
-  } kCases[] = {
-      {"", "", ""},
-      {"\n\n", "", ""},
-      {" Y\r\nWJ\tj\n", "abc", "abc"},
-      {"YW\0Jj"s, "abc", "abc"},       // a NUL inside a group is skipped
-      {"YWJj\0ZA"s, kRefused, "abc"},  // where a group begins it ends the flat text
-      {"YWI=", "ab", "ab"},
-      {"Y Q = =\n", "a", "a"},
-      {"YQ=", kRefused, "a"},
-      {"YWJ", kRefused, "ab"},
-      {"YWJjZ", kRefused, "abc"},  // a single trailing symbol holds no whole byte
-      {"=Y=W=J=j=", kRefused, "abc"},
-      {"====", "\0"s, ""},
-      {"A=AA", "\0\0\0"s, "\0\0"s},             // '=' outside the padding place is 0
-      {"YQ==YWJj", "a\0\0abc"s, "a\x06\x16&"},  // only the last group's padding drops bytes
+// The cases of tests/vectors/base64.cases.
+TEST(Base64Test, Vectors) {
+  auto bytes = [](const test::Case& c, const char* key) {
+    const std::string value = c.at(key);
+    return value == "refused" ? kRefused : std::optional(value);
   };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(DecodeWrapped(c.text), c.wrapped);
-    EXPECT_EQ(DecodeFlat(c.text), c.flat);
+  for (const test::Case& c : test::ReadCases("base64.cases")) {
+    SCOPED_TRACE("base64.cases:" + c.at("line"));
+    const std::string& text = c.at("text");
+    if (c.count("wrapped")) {
+      EXPECT_EQ(DecodeWrapped(text), bytes(c, "wrapped"));
+    }
+    if (c.count("flat")) {
+      EXPECT_EQ(DecodeFlat(text), c.at("flat"));
+    }
+    if (c.count("room")) {
+      std::string dst(8, '#');
+      int32_t capacity = std::stoi(c.at("room"));
+      EXPECT_EQ(Base64DecodeFlat(text.data(), static_cast<int32_t>(text.size()),
+                                 c.count("no_dst") ? nullptr : reinterpret_cast<uint8_t*>(dst.data()),
+                                 &capacity),
+                c.at("ok") == "1");
+      EXPECT_EQ(capacity, std::stoi(c.at("count")));
+      EXPECT_EQ(dst, c.at("written") + std::string(8 - c.at("written").size(), '#'));
+    }
+    if (c.count("rewritten")) {
+      std::string buffer;
+      EXPECT_EQ(DecodeFlatText(text, &buffer), bytes(c, "plain"));
+      EXPECT_EQ(buffer, c.at("rewritten") + "\0#"s);
+    }
   }
   // Only the given length counts.
   EXPECT_EQ(DecodeWrapped(std::string_view("YWJjYQ", 4)), "abc");
   EXPECT_EQ(DecodeFlat(std::string_view("YWJjZA==", 4)), "abc");
+  int32_t capacity = 8;
+  uint8_t out[8];
+  EXPECT_FALSE(Base64DecodeFlat(nullptr, 4, out, &capacity));
+  EXPECT_FALSE(Base64DecodeFlat("YWJj", 4, out, nullptr));
 }
 
 // Too little room refuses the whole text: nothing written, the capacity kept.
@@ -186,36 +193,6 @@ TEST(Base64FlatTest, EncodeThrowsEFailWhenFourTimesLengthOverflows) {
         << n;
   }
   EXPECT_FALSE(Base64EncodeFlat(data, 0x1FFFFFFF, dst, &capacity)) << "one below: no room only";
-}
-
-TEST(Base64FlatTest, DecodeCountsPastTheCapacityWithoutWriting) {
-  const struct {
-    std::string text;
-    int32_t capacity;
-    bool with_dst, ok;
-    std::string written;
-    int32_t count;
-  } kCases[] = {
-      {"YWJjZGVm", 6, true, true, "abcdef", 6}, {"YWJjZGVm", 5, true, false, "abc", 6},
-      {"YWJjZGVm", 3, true, false, "abc", 6},   {"YWJjZGVm", 2, true, false, "", 6},
-      {"YWJjZGVm", 0, true, false, "", 6},      {"YWJjZGVm", -1, true, false, "", 6},
-      {"YWJjZGVm", 100, false, false, "", 6},   {"Y", -1, true, true, "", 0},  // no room, no need
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.text << " into " << c.capacity);
-    std::string dst(8, '#');
-    int32_t capacity = c.capacity;
-    EXPECT_EQ(
-        Base64DecodeFlat(c.text.data(), static_cast<int32_t>(c.text.size()),
-                         c.with_dst ? reinterpret_cast<uint8_t*>(dst.data()) : nullptr, &capacity),
-        c.ok);
-    EXPECT_EQ(capacity, c.count);
-    EXPECT_EQ(dst, c.written + std::string(8 - c.written.size(), '#'));
-  }
-  int32_t capacity = 8;
-  uint8_t bytes[8];
-  EXPECT_FALSE(Base64DecodeFlat(nullptr, 4, bytes, &capacity));
-  EXPECT_FALSE(Base64DecodeFlat("YWJj", 4, bytes, nullptr));
 }
 
 // The decoders take runs of whole groups in one step and anything else one
@@ -289,25 +266,12 @@ TEST(Base64Test, DecodersAgreeWithTheRulesWhateverStandsBetweenGroups) {
   }
 }
 
-TEST(Base64FlatTextTest, DecodeRestoresLineBreaksAndReadsAtMost4096Characters) {
+// The flat text decoder reads at most 4096 characters.
+TEST(Base64FlatTextTest, DecodeReadsAtMost4096CharactersAndRefusesNull) {
   const std::string a4096(4096, 'A');  // 3072 zero bytes
-  const struct {
-    std::string text, rewritten;
-    std::optional<std::string> plain;
-  } kCases[] = {
-      {"YW*xJj", "YW\r\nJj", "abc"},  // the character after '*' is overwritten
-      {"YW**Jj", "YW\r\nJj", "abc"},
-      {"*QYWJj", "\r\nYWJj", "abc"},
-      {"YWJj*", "YWJj\r", "abc"},  // the terminator stays
-      {"*", "\r", ""},             // no symbols: an empty array all the same
-      {a4096 + "YWJj*Q", a4096 + "YWJj\r\n", std::string(3072, '\0')},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.text.substr(0, 8));
-    std::string buffer;
-    EXPECT_EQ(DecodeFlatText(c.text, &buffer), c.plain);
-    EXPECT_EQ(buffer, c.rewritten + "\0#"s);
-  }
+  std::string buffer;
+  EXPECT_EQ(DecodeFlatText(a4096 + "YWJj*Q", &buffer), std::string(3072, '\0'));
+  EXPECT_EQ(buffer, a4096 + "YWJj\r\n\0#"s);
   uint8_t* bytes = nullptr;
   uint32_t length = 0;
   char* text = nullptr;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "support/test_env.h"
+#include "support/vectors.h"
 #include "support/xml_test_util.h"
 #include "xmlconfig/config_export.h"
 #include "xmlconfig/config_schema.h"
@@ -85,6 +87,50 @@ std::string Expected(const std::string& method, const std::string& content) {
          (content.empty() ? "/>" : ">" + content + "</" + method + ">") + "</Config>";
 }
 
+// The record's text fields by name.
+struct TextField {
+  const char* name;
+  size_t offset, size;
+  void Set(cdata& r, const std::string& text) const {
+    CopyTextField(reinterpret_cast<char*>(&r) + offset, size, text.c_str());
+  }
+};
+#define VELTO_FIELD(f) TextField{#f, offsetof(cdata, f), sizeof(cdata::f)}
+constexpr TextField kTextFields[] = {VELTO_FIELD(identity),      VELTO_FIELD(password),
+                                     VELTO_FIELD(anon_identity), VELTO_FIELD(ca_hash),
+                                     VELTO_FIELD(subject_match), VELTO_FIELD(alternative_identity)};
+constexpr const char* kNumbers[] = {"eap_type", "phase2_type", "cred_source", "flags"};
+
+// Sets the record's numbers and texts named `prefix`NAME in the case.
+void Apply(const test::Case& c, const std::string& prefix, cdata& r) {
+  uint32_t* numbers[] = {&r.eap_type, &r.phase2_type, &r.cred_source, &r.flags};
+  for (size_t i = 0; i < std::size(kNumbers); ++i) {
+    if (c.count(prefix + kNumbers[i])) *numbers[i] = std::stoul(c.at(prefix + kNumbers[i]), nullptr, 0);
+  }
+  for (const TextField& f : kTextFields) {
+    if (c.count(prefix + f.name)) f.Set(r, c.at(prefix + f.name));
+  }
+}
+
+// The cases of tests/vectors/config_export.cases.
+TEST_F(ConfigExport, Vectors) {
+  for (const test::Case& c : test::ReadCases("config_export.cases")) {
+    SCOPED_TRACE("config_export.cases:" + c.at("line"));
+    cdata r = Record(kEapTypeTtls);
+    Apply(c, "", r);
+    cdata want = r;
+    Apply(c, "back.", want);
+    Exported e = Export(&r);
+    ASSERT_EQ(e.status, 0u);
+    const char* method = r.eap_type == kEapTypeTtls ? "EapTtls"
+                         : r.eap_type == kEapTypeSim ? "EapSim" : "EapAka";
+    if (c.count("content")) {
+      EXPECT_EQ(e.xml, Expected(method, c.at("content")));
+    }
+    EXPECT_EQ(std::memcmp(&e.back, &want, sizeof want), 0) << e.xml;
+  }
+}
+
 // The record's texts go to a fixed buffer; each template is cut at the room left.
 TEST_F(ConfigExport, FormatterCutsAtTheRoomLeft) {
   cdata r = Record(kEapTypeSim);
@@ -131,24 +177,18 @@ TEST_F(ConfigExport, RefusesWhatItCannotUse) {
 // markup: server validation must not become "any trusted server". ">" and
 // quotes are characters like any other in element content.
 TEST_F(ConfigExport, RefusesFieldTextsHoldingMarkup) {
-  using Set = void (*)(cdata&, const char*);
   const struct {
     uint32_t type;
     const char* element;
-    Set set;
+    TextField field;
   } fields[] = {
-      {kEapTypeTtls, "identity", [](cdata& r, const char* t) { CopyTextField(r.identity, t); }},
-      {kEapTypeTtls, "password", [](cdata& r, const char* t) { CopyTextField(r.password, t); }},
-      {kEapTypeTtls, "anonymousIdentity",
-       [](cdata& r, const char* t) { CopyTextField(r.anon_identity, t); }},
-      {kEapTypeTtls, "serverCertificateHash",
-       [](cdata& r, const char* t) { CopyTextField(r.ca_hash, t); }},
-      {kEapTypeTtls, "subjectMatchString",
-       [](cdata& r, const char* t) { CopyTextField(r.subject_match, t); }},
-      {kEapTypeSim, "alternativeIdentity",
-       [](cdata& r, const char* t) { CopyTextField(r.alternative_identity, t); }},
-      {kEapTypeAka, "decorativeIdentity",
-       [](cdata& r, const char* t) { CopyTextField(r.identity, t); }},
+      {kEapTypeTtls, "identity", kTextFields[0]},
+      {kEapTypeTtls, "password", kTextFields[1]},
+      {kEapTypeTtls, "anonymousIdentity", kTextFields[2]},
+      {kEapTypeTtls, "serverCertificateHash", kTextFields[3]},
+      {kEapTypeTtls, "subjectMatchString", kTextFields[4]},
+      {kEapTypeSim, "alternativeIdentity", kTextFields[5]},
+      {kEapTypeAka, "decorativeIdentity", kTextFields[0]},
   };
   for (const auto& f : fields) {
     const std::string e = f.element;
@@ -161,7 +201,7 @@ TEST_F(ConfigExport, RefusesFieldTextsHoldingMarkup) {
       r.flags = kFlagPasswordProfileEncrypted;  // the password as it stands
       CopyTextField(r.password, "c2VhbGVk");
       CopyTextField(r.ca_hash, "hash");
-      f.set(r, text.c_str());
+      f.field.Set(r, text);
       const cdata before = r;
       EXPECT_EQ(Export(&r).status, 87u);
       EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << "the record changed";
@@ -236,9 +276,6 @@ TEST_F(ConfigExport, EmptySavedPasswordStaysEmpty) {
   EXPECT_EQ(e.back.flags, 0u);
 }
 
-// Every Phase2Type code is written by its name, and reads back as the code of
-// that name; "any" and no hash are written as elements of their own. Saved
-// credentials without an identity, or that did not open, go as a prompt.
 // A host's record may fill its text fields to the last byte: each is written
 // to its end and no further, and the password field (said to hold the stored
 // form) is opened and sealed from within the record. The record sits in a
@@ -257,56 +294,6 @@ TEST_F(ConfigExport, FieldsFilledToTheirEndAreReadWithinTheRecord) {
   EXPECT_NE(out.xml.find(">" + field + "</subjectMatchString>"), std::string::npos) << out.xml;
   EXPECT_NE(out.xml.find(">" + std::string(64, 'a') + "</serverCertificateHash>"), std::string::npos)
       << out.xml;
-}
-
-TEST_F(ConfigExport, Phase2AndServerValidationNames) {
-  const struct {
-    uint32_t code;
-    const char* text;  // null: no element
-    uint32_t back;
-    const char* hash = "";
-    const char* validation = "<noServerValidation/>";
-    uint32_t source = kCredSaved;
-  } cases[] = {{0, nullptr, 0},    {1, "EAP-GTC", 1},   {2, "EAP-MSCHAPV2", 2},
-               {4, "EAP-MD5", 4},  {8, "EAP-GTC", 1},   {16, "MSCHAPV2", 16},
-               {32, "MSCHAP", 32}, {64, "CHAP", 64},    {128, "EAP-TLS", 128},
-               {256, "PAP", 256},  {3, "UNKNOWN", kPhase2Unknown},
-               {kPhase2Unknown, "UNKNOWN", kPhase2Unknown},
-               {0, nullptr, 0, "any", "<anyTrustedServer/>", kCredSavedUndecryptable},
-               {0, nullptr, 0, "Any", "<serverCertificateHash>Any</serverCertificateHash>"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
-    cdata r = Record(kEapTypeTtls);
-    r.phase2_type = c.code;
-    r.cred_source = c.source;
-    CopyTextField(r.ca_hash, c.hash);
-    Exported e = Export(&r);
-    const std::string phase2 = c.text ? std::string("<Phase2Type>") + c.text + "</Phase2Type>" : "";
-    EXPECT_EQ(e.xml, Expected("EapTtls", phase2 + "<credPrompt/><anonymousIdentity>" +
-                                             xml::kDefaultAnonymousIdentity +
-                                             "</anonymousIdentity>" + c.validation +
-                                             "<noSubjectMatch/>"));
-    EXPECT_EQ(e.back.phase2_type, c.back);
-    EXPECT_STREQ(e.back.ca_hash, c.hash);
-    EXPECT_EQ(e.back.cred_source, kCredPrompt);
-  }
-}
-
-TEST_F(ConfigExport, RoundTripKeepsWhatTheXmlCarries) {
-  cdata r = Record(kEapTypeTtls);
-  r.phase2_type = kPhase2EapMschapV2;
-  r.cred_source = kCredSso;
-  CopyTextField(r.anon_identity, "anon@corp");
-  CopyTextField(r.ca_hash, "hash://00112233445566778899aabbccddeeff00112233");
-  CopyTextField(r.subject_match, "/dcorp.example>\"q\"'a'");
-  cdata aka = Record(kEapTypeAka);
-  aka.cred_source = kCredPrompt;
-  CopyTextField(aka.alternative_identity, "alt@realm");
-  CopyTextField(aka.identity, "1$imsi$@realm");
-  for (cdata* record : {&r, &aka}) {
-    cdata back = Export(record).back;
-    EXPECT_EQ(std::memcmp(&back, record, sizeof back), 0) << record->eap_type;
-  }
 }
 
 }  // namespace

@@ -22,9 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +31,7 @@
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "support/test_env.h"
+#include "support/vectors.h"
 #include "support/xml_test_util.h"
 #include "xmlconfig/xml_access.h"
 
@@ -50,25 +48,6 @@ std::vector<std::string> VectorNames() {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::map<std::string, std::string> ReadExpect(const fs::path& path) {
-  std::map<std::string, std::string> expect;
-  std::istringstream lines(ReadFile(path));
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    auto eq = line.find(" = ");
-    if (eq != std::string::npos) expect[line.substr(0, eq)] = line.substr(eq + 3);
-  }
-  return expect;
 }
 
 uint32_t Number(const std::string& text) {
@@ -118,10 +97,12 @@ class ConfigVector : public testing::TestWithParam<std::string> {
 
 TEST_P(ConfigVector, ImportGivesTheExpectedRecord) {
   const fs::path dir = fs::path(VELTO_VECTORS_DIR) / "config";
-  auto expect = ReadExpect(dir / (GetParam() + ".expect"));
+  auto cases = test::ParseCases(test::ReadFile((dir / (GetParam() + ".expect")).string()));
+  ASSERT_EQ(cases.size(), 1u) << GetParam();
+  test::Case& expect = cases[0];
   ASSERT_TRUE(expect.count("method") && expect.count("status")) << GetParam();
 
-  test::XmlDocument document = test::ParseXml(SealPlaceholders(ReadFile(dir / (GetParam() + ".xml"))));
+  test::XmlDocument document = test::ParseXml(SealPlaceholders(test::ReadFile((dir / (GetParam() + ".xml")).string())));
   ASSERT_TRUE(document) << "the vector does not parse";
   std::string before = test::SerializeXml(document.get());
 

@@ -25,20 +25,13 @@ using namespace std::string_literals;
 // ones on Linux (Wine ignores both variables).
 class ScopedTempEnv {
  public:
-  explicit ScopedTempEnv(const char* name) : name_(name), dir_(test::MakeTempDir()) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    test::SetEnvVar(name, dir_.c_str());
-  }
-  ~ScopedTempEnv() {
-    test::SetEnvVar(name_, old_ ? old_->c_str() : nullptr);
-    test::RemoveTree(dir_);
-  }
+  explicit ScopedTempEnv(const char* name) : dir_(test::MakeTempDir()), env_(name, dir_.c_str()) {}
+  ~ScopedTempEnv() { test::RemoveTree(dir_); }
   const std::string& dir() const { return dir_; }
 
  private:
-  const char* name_;
   std::string dir_;
-  std::optional<std::string> old_;
+  test::ScopedEnvVar env_;
 };
 
 // ---------------------------------------------------------------- registry

@@ -64,6 +64,21 @@ cdata SealedTtlsRecord() {
   return record;
 }
 
+// What an export hands out: the host's, freed by the test after the watch.
+struct Outputs {
+  BYTE* blob = nullptr;
+  DWORD size = 0;
+  LPWSTR identity = nullptr;
+  EAP_ERROR* error = nullptr;
+  VeltoXmlDocument* document = nullptr;
+  ~Outputs() {
+    std::free(blob);
+    std::free(identity);
+    std::free(error);
+    test::XmlDocument owned(document);
+  }
+};
+
 class SecretHygieneTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -103,7 +118,9 @@ class SecretHygieneTest : public testing::Test {
 
   template <typename F>
   static F* Entry(const char* name) {
-    return reinterpret_cast<F*>(test::ModuleEntry(module_, name));
+    auto* entry = reinterpret_cast<F*>(test::ModuleEntry(module_, name));
+    EXPECT_NE(entry, nullptr) << name;
+    return entry;
   }
 
   // Runs `step` under the free watch; the frees of the module (or of the
@@ -174,117 +191,94 @@ TEST_F(SecretHygieneTest, ConfigurationImportAndExport) {
   ASSERT_TRUE(import && export_);
   char* profile_sealed = EncryptProfileIdentityData(kPassword);
   ASSERT_NE(profile_sealed, nullptr);
-  const std::string saved_head =
+  const std::string head =
       "<Config><EapTtls><Phase2Type>PAP</Phase2Type><credSaved><identity>alice</identity>";
-  const std::vector<std::pair<const char*, std::string>> documents = {
-      {"plain password", saved_head + "<password>" + kPassword + "</password></credSaved></EapTtls></Config>"},
-      {"password split by CDATA, a comment and a reference",
-       saved_head + "<password>Pw-hyg<![CDATA[iene-7Qz!]]><!--c-->&#45;and-more</password>"
-                    "</credSaved></EapTtls></Config>"},
-      {"sealed password", saved_head + "<password encrypted='true'>" + profile_sealed +
-                              "</password></credSaved></EapTtls></Config>"},
-  };
+  const std::string tail = "</password></credSaved></EapTtls></Config>";
+  // Plain, split by CDATA, a comment and a reference, and sealed.
+  const std::string documents[] = {
+      head + "<password>" + kPassword + tail,
+      head + "<password>Pw-hyg<![CDATA[iene-7Qz!]]><!--c-->&#45;and-more" + tail,
+      head + "<password encrypted='true'>" + profile_sealed + tail};
   std::free(profile_sealed);
-  for (const auto& [name, text] : documents) {
+  for (const std::string& text : documents) {
     test::XmlDocument document = test::ParseXml(text);
-    ASSERT_TRUE(document) << name;
-    BYTE* record = nullptr;
-    DWORD size = 0;
-    EAP_ERROR* error = nullptr;
-    std::string found = SecretsFreedDuring([&] {
-      EXPECT_EQ(import(0, Method(kEapTypeTtls), document.get(), &record, &size, &error), 0u);
-    });
-    EXPECT_EQ(found, "") << "import, " << name;
-    std::free(record);
+    ASSERT_TRUE(document) << text;
+    Outputs out;
+    EXPECT_EQ(SecretsFreedDuring([&] {
+                EXPECT_EQ(import(0, Method(kEapTypeTtls), document.get(), &out.blob, &out.size,
+                                 &out.error), 0u);
+              }),
+              "") << "import of " << text;
   }
-
   cdata plain = Record(kEapTypeTtls);
   CopyTextField(plain.password, kPassword);
-  for (const cdata& record : {SealedTtlsRecord(), plain}) {
-    cdata copy = record;
-    VeltoXmlDocument* document = nullptr;
-    EAP_ERROR* error = nullptr;
-    std::string found = SecretsFreedDuring([&] {
-      EXPECT_EQ(export_(0, Method(kEapTypeTtls), reinterpret_cast<const BYTE*>(&copy),
-                        kCdataSize, &document, &error), 0u);
-    });
-    EXPECT_EQ(found, "") << "export, flags " << record.flags;
-    test::XmlDocument owned(document);
+  for (cdata record : {SealedTtlsRecord(), plain}) {
+    Outputs out;
+    EXPECT_EQ(SecretsFreedDuring([&] {
+                EXPECT_EQ(export_(0, Method(kEapTypeTtls), reinterpret_cast<const BYTE*>(&record),
+                                  kCdataSize, &out.document, &out.error), 0u);
+              }),
+              "") << "export, flags " << record.flags;
   }
 }
 
-TEST_F(SecretHygieneTest, ConfigurationDialog) {
+// The configuration dialog with the stored password kept, and with a new one
+// typed; the identity dialog with a password, and with a PIN (a wrong PIN
+// first, so it goes through the dialog twice).
+TEST_F(SecretHygieneTest, Dialogs) {
   auto config_ui = Entry<decltype(EapPeerInvokeConfigUI)>("EapPeerInvokeConfigUI");
-  ASSERT_NE(config_ui, nullptr);
-  // The stored password shown and kept, and a new one typed.
+  auto identity_ui = Entry<decltype(EapPeerInvokeIdentityUI)>("EapPeerInvokeIdentityUI");
+  ASSERT_TRUE(config_ui && identity_ui);
   for (bool typed : {false, true}) {
     const cdata record = SealedTtlsRecord();
     const EAP_METHOD_TYPE method = Method(kEapTypeTtls);
-    DWORD size = 0;
-    BYTE* out = nullptr;
-    EAP_ERROR* error = nullptr;
-    std::string found = SecretsFreedDuring([&] {
-      WithDialog(
-          [&](int, _VELTO_WLAN_PROFILE_V120* p, int* changed) {
-            if (typed) {
-              std::memset(p->password_text, 0, sizeof p->password_text);
-              std::strcpy(p->password_text, kPassword);
-              if (changed != nullptr) *changed = 1;
-            }
-            return 1;
-          },
-          [&] {
-            EXPECT_EQ(config_ui(&method, nullptr, 0, kCdataSize,
-                                reinterpret_cast<const BYTE*>(&record), &size, &out, &error),
-                      0u);
-          });
-    });
-    EXPECT_EQ(found, "") << (typed ? "new password typed" : "stored password kept");
-    std::free(out);
-    std::free(error);
+    Outputs out;
+    EXPECT_EQ(SecretsFreedDuring([&] {
+                WithDialog(
+                    [&](int, _VELTO_WLAN_PROFILE_V120* p, int* changed) {
+                      if (typed) {
+                        std::memset(p->password_text, 0, sizeof p->password_text);
+                        std::strcpy(p->password_text, kPassword);
+                        if (changed != nullptr) *changed = 1;
+                      }
+                      return 1;
+                    },
+                    [&] {
+                      EXPECT_EQ(config_ui(&method, nullptr, 0, kCdataSize,
+                                          reinterpret_cast<const BYTE*>(&record), &out.size,
+                                          &out.blob, &out.error), 0u);
+                    });
+              }),
+              "") << (typed ? "new password typed" : "stored password kept");
   }
-}
-
-TEST_F(SecretHygieneTest, IdentityDialog) {
-  auto identity_ui = Entry<decltype(EapPeerInvokeIdentityUI)>("EapPeerInvokeIdentityUI");
-  ASSERT_NE(identity_ui, nullptr);
-  auto run = [&](uint8_t type, Dialog dialog) {
+  for (uint8_t type : {kEapTypeTtls, kEapTypeSim}) {
+    if (type == kEapTypeSim) {
+      sim_.push_imsi(kSwcPinWrong, "");
+      sim_.push_imsi(0, "001010123456789");
+    }
     const cdata record = Record(type);
     const EAP_METHOD_TYPE method = Method(type);
-    DWORD size = 0;
-    BYTE* out = nullptr;
-    LPWSTR identity = nullptr;
-    EAP_ERROR* error = nullptr;
-    std::string found = SecretsFreedDuring([&] {
-      WithDialog(dialog, [&] {
-        EXPECT_EQ(identity_ui(&method, 0, nullptr, kCdataSize,
-                              reinterpret_cast<const BYTE*>(&record), 0, nullptr, &size, &out,
-                              &identity, &error),
-                  0u);
-      });
-    });
-    std::free(out);
-    std::free(identity);
-    std::free(error);
-    return found;
-  };
-  EXPECT_EQ(run(kEapTypeTtls,
-                [](int, _VELTO_WLAN_PROFILE_V120* p, int*) {
-                  std::strcpy(p->user_name, "alice");
-                  std::strcpy(p->password_text, kPassword);
-                  return 1;
-                }),
-            "");
-  // A wrong PIN first, so the PIN goes through the dialog twice.
-  sim_.push_imsi(kSwcPinWrong, "");
-  sim_.push_imsi(0, "001010123456789");
-  EXPECT_EQ(run(kEapTypeSim,
-                [](int, _VELTO_WLAN_PROFILE_V120* p, int*) {
-                  std::strcpy(p->reader_name, "Reader 0");
-                  std::strcpy(p->pin_text, kPin);
-                  return 1;
-                }),
-            "");
+    Outputs out;
+    EXPECT_EQ(SecretsFreedDuring([&] {
+                WithDialog(
+                    [&](int, _VELTO_WLAN_PROFILE_V120* p, int*) {
+                      if (type == kEapTypeTtls) {
+                        std::strcpy(p->user_name, "alice");
+                        std::strcpy(p->password_text, kPassword);
+                      } else {
+                        std::strcpy(p->reader_name, "Reader 0");
+                        std::strcpy(p->pin_text, kPin);
+                      }
+                      return 1;
+                    },
+                    [&] {
+                      EXPECT_EQ(identity_ui(&method, 0, nullptr, kCdataSize,
+                                            reinterpret_cast<const BYTE*>(&record), 0, nullptr,
+                                            &out.size, &out.blob, &out.identity, &out.error), 0u);
+                    });
+              }),
+              "") << "identity dialog of type " << int(type);
+  }
 }
 
 TEST_F(SecretHygieneTest, CredentialInputFields) {
@@ -302,15 +296,11 @@ TEST_F(SecretHygieneTest, CredentialInputFields) {
     }
     EapConfigInputFieldArray array = {0, static_cast<DWORD>(fields.size()), fields.data()};
     cdata record = Record(type);
-    DWORD size = 0;
-    BYTE* blob = nullptr;
-    std::string found = SecretsFreedDuring([&] {
+    Outputs out;
+    return SecretsFreedDuring([&] {
       EXPECT_EQ(user_blob(nullptr, Method(type), 0, kCdataSize, reinterpret_cast<BYTE*>(&record),
-                          &array, &size, &blob, nullptr),
-                0u);
+                          &array, &out.size, &out.blob, nullptr), 0u);
     });
-    std::free(blob);
-    return found;
   };
   EXPECT_EQ(run(kEapTypeTtls, {{u"Username", u"alice"}, {u"Password", kPasswordWide}}), "");
   EXPECT_EQ(run(kEapTypeSim, {{u"PIN", kPinWide}}), "");

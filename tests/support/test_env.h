@@ -1,6 +1,8 @@
 // Small platform helpers for tests that run on both targets.
 #pragma once
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace velto::test {
@@ -8,6 +10,20 @@ namespace velto::test {
 // Sets (value non-null) or removes (value null) an environment variable of
 // this process, as the module's own environment reads see it.
 void SetEnvVar(const char* name, const char* value);
+
+// Sets an environment variable for the life of a scope.
+class ScopedEnvVar {
+ public:
+  ScopedEnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    SetEnvVar(name, value);
+  }
+  ~ScopedEnvVar() { SetEnvVar(name_, old_ ? old_->c_str() : nullptr); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 // A new empty directory under the system's temporary folder.
 std::string MakeTempDir();
