@@ -1,9 +1,7 @@
 // UTF-8 <-> UTF-16 with the Win32 conversion functions' contract. The ANSI code
 // page is UTF-8 here, so both code pages take the same path.
-#include <bit>
 #include <climits>
 #include <cstdint>
-#include <cstring>
 
 #include "frame/text_convert.h"
 
@@ -30,7 +28,7 @@ class Sink {
     ++count_;
   }
 
-  // Puts `n` units at once, with the same outcome as n calls of Put.
+  // Puts `n` ASCII units at once, with the same outcome as n calls of Put.
   template <typename From>
   void PutRun(const From* units, size_t n) {
     if (cap_ == 0) {
@@ -40,21 +38,11 @@ class Sink {
     int64_t room = cap_ - count_;
     size_t take = static_cast<int64_t>(n) > room ? static_cast<size_t>(room) : n;
     Unit* out = dst_ + count_;
-    size_t i = 0;
-    if constexpr (sizeof(From) == 2 && sizeof(Unit) == 1) {
-      // Four units a step: the low byte of each 16-bit lane, packed (the
-      // lanes are in memory order on this little-endian target).
-      static_assert(std::endian::native == std::endian::little);
-      for (; i + 4 <= take; i += 4) {
-        uint64_t lanes;
-        std::memcpy(&lanes, units + i, sizeof lanes);
-        lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFFull;
-        lanes = (lanes | lanes >> 16) & 0xFFFFFFFFull;
-        const auto packed = static_cast<uint32_t>(lanes);
-        std::memcpy(out + i, &packed, sizeof packed);
-      }
+    if constexpr (sizeof(From) == 2) {
+      AsciiFromWide(units, take, out);
+    } else {
+      AsciiToWide(reinterpret_cast<const char*>(units), take, out);
     }
-    for (; i < take; ++i) out[i] = static_cast<Unit>(units[i]);
     count_ += static_cast<int64_t>(take);
     if (take < n) overflow_ = true;
   }
@@ -131,14 +119,8 @@ int MultiByteToWide(CodePage, const char* src, int src_len, WCHAR* dst, int dst_
   Sink<WCHAR> out(dst, dst_cap);
   size_t pos = 0;
   while (pos < len && !out.Full()) {
-    // Runs of ASCII, nearly all of every text, convert unit for unit. Eight
-    // bytes a step where the text has them.
-    size_t run = pos;
-    for (uint64_t bytes; run + 8 <= len; run += 8) {
-      std::memcpy(&bytes, s + run, sizeof bytes);
-      if ((bytes & 0x8080808080808080ull) != 0) break;
-    }
-    while (run < len && s[run] < 0x80) ++run;
+    // Runs of ASCII, nearly all of every text, convert unit for unit.
+    size_t run = pos + AsciiPrefix(src + pos, len - pos);
     if (run != pos) {
       out.PutRun(s + pos, run - pos);
       pos = run;

@@ -147,6 +147,13 @@ bool PreservesSpace(const xmlNode* parent) {
 
 // UTF-16 in, UTF-8 out. False when the text cannot be converted.
 bool ToUtf8(const WCHAR* text, Text* out) {
+  bool ascii = false;
+  size_t n = platform::WideLength(text, &ascii);
+  if (ascii) {
+    out->resize(n);
+    platform::AsciiFromWide(text, n, out->data());
+    return true;
+  }
   int size = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, nullptr, 0);
   if (size <= 0) return false;
   out->assign(static_cast<size_t>(size), '\0');
@@ -160,6 +167,13 @@ bool ToUtf8(const WCHAR* text, Text* out) {
 // A malloc'd UTF-16 copy of UTF-8 text, or null.
 WCHAR* ToWide(std::string_view text) {
   if (text.size() >= static_cast<size_t>(INT32_MAX)) return nullptr;
+  if (platform::AsciiPrefix(text.data(), text.size()) == text.size()) {
+    auto* out = static_cast<WCHAR*>(std::malloc((text.size() + 1) * sizeof(WCHAR)));
+    if (out == nullptr) return nullptr;
+    platform::AsciiToWide(text.data(), text.size(), out);
+    out[text.size()] = 0;
+    return out;
+  }
   int units = 0;
   if (!text.empty()) {
     units = platform::MultiByteToWide(platform::CodePage::kUtf8, text.data(),
