@@ -194,9 +194,9 @@ WCHAR* ToWide(std::string_view text) {
 
 WCHAR* ToWide(const xmlChar* text) { return ToWide(std::string_view(text ? AsChars(text) : "")); }
 
-// ------------------------------------------------------------- child lists
-
 }  // namespace
+
+// ------------------------------------------------------------- child lists
 
 // xmlFree for a copy that libxml2 made of document content.
 void WipeAndXmlFree(xmlChar* text) {
