@@ -53,13 +53,18 @@ const platform::SmartCardServiceApi kTestService{AccessServiceEvent, ReleaseServ
 const platform::SmartCardServiceApi kNoService{NoServiceEvent, NoRelease};
 
 // The waiting thread's start and stop waited for without time-out, so no
-// outcome depends on how fast the threads run; or time-outs of 0, which take
-// the give-up paths at once; or a thread that cannot be started.
+// outcome depends on how fast the threads run, and its starts counted; or
+// time-outs of 0, which take the give-up paths at once; or a thread that
+// cannot be started (a stop that waited on what it left would never end).
+std::atomic<int> g_thread_starts{0};
+platform::ThreadHandle* CountedStart(platform::ThreadProc proc, void* argument, uint32_t* id) {
+  ++g_thread_starts;
+  return platform::StartThread(proc, argument, id);
+}
 platform::ThreadHandle* NoThread(platform::ThreadProc, void*, uint32_t*) { return nullptr; }
-const WaitingThreadApi kWaitForever{platform::StartThread, platform::kWaitForever,
-                                    platform::kWaitForever};
+const WaitingThreadApi kWaitForever{CountedStart, platform::kWaitForever, platform::kWaitForever};
 const WaitingThreadApi kGiveUpAtOnce{platform::StartThread, 0, 0};
-const WaitingThreadApi kThreadsFail{NoThread, 0, 0};
+const WaitingThreadApi kThreadsFail{NoThread, platform::kWaitForever, platform::kWaitForever};
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -86,6 +91,7 @@ class CardMonitorTest : public testing::Test {
     g_service_event = platform::CreateManualResetEvent();
     platform::g_smartcard_service.Override(&kTestService);
     g_waiting_thread.Override(&kWaitForever);
+    g_thread_starts = 0;
     ClearCardLists();
   }
   void TearDown() override {
@@ -104,7 +110,7 @@ class CardMonitorTest : public testing::Test {
 
 TEST_F(CardMonitorTest, InitThatSucceedsStartsNoThread) {
   ScSimCardInit();
-  EXPECT_FALSE(HasWaitingThread());
+  EXPECT_EQ(g_thread_starts, 0);
   ASSERT_NE(CurrentSimConfig(), nullptr);
   EXPECT_EQ(sim().context(), static_cast<void*>(&g_sim_list));
   ScSimCardDeinit();
@@ -142,7 +148,7 @@ TEST_F(CardMonitorTest, CardsPresentAreListedBeforeInitReturns) {
 TEST_F(CardMonitorTest, LateServiceStartCallsInitOnceMore) {
   sim().push_init_status(-3);
   ScSimCardInit();
-  EXPECT_TRUE(HasWaitingThread());
+  EXPECT_EQ(g_thread_starts, 1);
   EXPECT_EQ(Count(sim().Calls(), "swc_scard_init"), 1) << "the thread waits for the service";
 
   auto present = SimEvent(kCardInserted, "Late reader");
@@ -152,7 +158,6 @@ TEST_F(CardMonitorTest, LateServiceStartCallsInitOnceMore) {
   // The stop comes once the thread is inside swc_scard_init: it waits for
   // the thread, whose call reports the card before it returns.
   ScSimCardDeinit();
-  EXPECT_FALSE(HasWaitingThread());
   auto lists = std::make_unique<VELTO_SIM_LIST>();
   SnapshotCardLists(nullptr, lists.get());
   EXPECT_EQ(lists->count, 1);
@@ -176,9 +181,9 @@ TEST_F(CardMonitorTest, ServiceAlreadyRunningRetriesAtOnce) {
 TEST_F(CardMonitorTest, StopDuringTheWaitEndsTheThread) {
   sim().push_init_status(-3);
   ScSimCardInit();
-  ASSERT_TRUE(HasWaitingThread());
+  ASSERT_EQ(g_thread_starts, 1);
   ScSimCardDeinit();
-  EXPECT_FALSE(HasWaitingThread());
+  EXPECT_EQ(ServiceHolders(), 0) << "the thread let go of the service before the stop returned";
   std::string calls = sim().Calls();
   EXPECT_EQ(Count(calls, "swc_scard_init"), 1);
   EXPECT_EQ(Count(calls, "swc_scard_deinit(config)"), 1);
@@ -189,7 +194,7 @@ TEST_F(CardMonitorTest, NoServiceEventMeansTheThreadGivesUp) {
   platform::g_smartcard_service.Override(&kNoService);
   sim().push_init_status(-3);
   ScSimCardInit();
-  EXPECT_TRUE(HasWaitingThread()) << "the object is kept after the thread ended";
+  EXPECT_EQ(g_thread_starts, 1);
   ScSimCardDeinit();
   EXPECT_EQ(Count(sim().Calls(), "swc_scard_init"), 1);
 }
@@ -199,7 +204,6 @@ TEST_F(CardMonitorTest, FailedThreadStartKeepsNoObject) {
   g_waiting_thread.Override(&kThreadsFail);
   sim().push_init_status(-3);
   ScSimCardInit();
-  EXPECT_FALSE(HasWaitingThread());
   EXPECT_NE(CurrentSimConfig(), nullptr) << "open, not watching";
   ScSimCardDeinit();
   EXPECT_EQ(Count(sim().Calls(), "swc_config_free(config)"), 1);
@@ -220,7 +224,7 @@ TEST_F(CardMonitorTest, RefusedCallbackEndsTheStartButKeepsTheHandle) {
   sim().set_cb_status(5);
   ScSimCardInit();
   EXPECT_NE(CurrentSimConfig(), nullptr);
-  EXPECT_FALSE(HasWaitingThread());
+  EXPECT_EQ(g_thread_starts, 0);
   ScSimCardDeinit();
   std::string calls = sim().Calls();
   EXPECT_EQ(Count(calls, "swc_scard_init"), 0);
@@ -233,14 +237,13 @@ TEST_F(CardMonitorTest, RefusedCallbackEndsTheStartButKeepsTheHandle) {
 TEST_F(CardMonitorTest, StopThatGivesUpLeavesTheHandleToTheThread) {
   sim().push_init_status(-3);
   ScSimCardInit();
-  ASSERT_TRUE(HasWaitingThread());
+  ASSERT_EQ(g_thread_starts, 1);
   sim().hold_init(1);
   platform::SetSyncEvent(g_service_event);
   sim().wait_calls("swc_scard_init", 2);
 
   g_waiting_thread.Override(&kGiveUpAtOnce);
   ScSimCardDeinit();
-  EXPECT_FALSE(HasWaitingThread());
   std::string calls = sim().Calls();
   EXPECT_EQ(Count(calls, "swc_scard_deinit(null)"), 1) << calls;
   EXPECT_EQ(Count(calls, "swc_scard_deinit(config)"), 0) << "released while in use";

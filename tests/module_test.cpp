@@ -10,6 +10,7 @@
 #include "frame/exports.h"
 #include "frame/library.h"
 #include "frame/startup.h"
+#include "doubles/sibling_library.h"
 #include "support/test_env.h"
 
 namespace velto {
@@ -70,7 +71,8 @@ TEST_F(ModuleTest, LoadsByFileNameAndOffersTheTwelveEntries) {
 
 TEST_F(ModuleTest, StartupLoadedCfgBridge) {
   ASSERT_NE(module_, nullptr);
-  EXPECT_TRUE(platform::IsLibraryLoaded(platform::kCfgBridgeFileName));
+  std::string error;
+  EXPECT_NE(test::OpenSiblingLibrary(platform::kCfgBridgeFileName, true, &error), nullptr) << error;
 }
 
 TEST_F(ModuleTest, FreeMemoryTakesMallocBlocksAndNull) {

@@ -1,8 +1,7 @@
 // What only the Linux twin's binding does: a missing library or entry makes
-// the call fail as the library's own failure would, with the reason kept, and
-// a failed binding is tried again on the next call. Each case runs in a new
+// the call fail as the library's own failure would, and a failed binding is
+// tried again on the next call. Each case runs in a new
 // process of this program (a death test re-runs it), where nothing is bound.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,8 +22,6 @@ namespace {
 
 using test::kAuthDialogsFileName;
 using test::kSimcoreFileName;
-using testing::HasSubstr;
-using testing::StartsWith;
 
 _VELTO_WLAN_PROFILE_V120 g_profile;
 VELTO_SC_LIST_V120 g_sc;
@@ -62,15 +59,13 @@ const Call kCalls[] = {
      }},
     {"swc_scard_deinit", kSimcoreFileName,
      [] { return siblings::swc_scard_deinit(nullptr) == -1; }},
-    // Nothing to answer; the reason checked after it shows it was tried.
+    // Nothing to answer: it must only come back.
     {"swc_config_free", kSimcoreFileName, [] { siblings::swc_config_free(nullptr); return true; }},
 };
 
-// Calls an entry of the other library first (kCalls[0] is authdialogs',
-// kCalls[4] simcore's), so the reason left behind must be this call's own.
-bool FailsAfterTheOtherLibrary(const Call& call) {
-  kCalls[call.library == kSimcoreFileName ? 0 : 4].failed();
-  return call.failed();
+bool IsLoaded(const std::string& path) {
+  std::string error;
+  return test::OpenSiblingLibrary(path, true, &error) != nullptr;
 }
 
 // Runs a case in a new process (a fork would inherit what this one has bound
@@ -105,29 +100,24 @@ void CopyInto(const std::string& directory, const char* file_name, const char* a
 void MissingLibrariesAndEntriesFailCleanlyAndAreRetried() {
   std::string folder = test::MakeTempDir();
   std::string error;
-  EXPECT_STREQ(siblings::SiblingBindError(), "");
-
   // No directory: the folder of the image that holds the core (here this
   // program's). An empty one: the file name in it.
   for (const std::string& directory : {std::string(), folder}) {
     ASSERT_TRUE(test::PointModuleAt(directory, &error)) << error;
     for (const Call& call : kCalls) {
       SCOPED_TRACE(std::string(call.entry) + " with directory '" + directory + "'");
-      EXPECT_TRUE(FailsAfterTheOtherLibrary(call));
-      std::string path = (directory.empty() ? test::BinDir() : directory) + "/" + call.library;
-      EXPECT_THAT(siblings::SiblingBindError(), StartsWith(path + ": "));
+      EXPECT_TRUE(call.failed());
     }
   }
 
-  // Installed later, each library under the other's name: now they load, and
-  // the entries they lack are what fails.
+  // Installed later, each library under the other's name: now they load
+  // (the failed binding was tried again), and the entries they lack fail.
   CopyInto(folder, kAuthDialogsFileName, kSimcoreFileName);
   CopyInto(folder, kSimcoreFileName, kAuthDialogsFileName);
   for (const Call& call : kCalls) {
     SCOPED_TRACE(call.entry);
-    EXPECT_TRUE(FailsAfterTheOtherLibrary(call));
-    EXPECT_THAT(siblings::SiblingBindError(), HasSubstr(call.library));
-    EXPECT_THAT(siblings::SiblingBindError(), HasSubstr(call.entry));
+    EXPECT_TRUE(call.failed());
+    EXPECT_TRUE(IsLoaded(folder + "/" + call.library));
   }
   test::RemoveTree(folder);
 }
@@ -168,7 +158,6 @@ void BindsOnFirstCallFromRacingThreads() {
   std::string expected;
   for (int i = 0; i < kThreads * kCallsEach; ++i) expected += "swc_scard_deinit(null)\n";
   EXPECT_EQ(simcore.Calls(), expected);
-  EXPECT_STREQ(siblings::SiblingBindError(), "");
 }
 
 TEST(SiblingBindingPosixTest, BindsOnFirstCallFromRacingThreads) {

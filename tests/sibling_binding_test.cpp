@@ -1,9 +1,9 @@
-// The module's calls into authdialogs and simcore, bound lazily, reach the
-// test doubles found through the registry's library directory, with every
-// argument and result passed through as it is.
+// The module's calls into authdialogs, bound lazily, reach the test double
+// found through the registry's library directory, with every argument and
+// result passed through as it is. (The calls into simcore are checked through
+// the card watch and identity tests, which drive the simcore double.)
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -149,90 +149,6 @@ TEST_F(SiblingBindingTest, SetScListOverloadsReachTheirOwnEntries) {
   EXPECT_EQ(siblings::SetScList(static_cast<VELTO_SIM_LIST*>(nullptr)), 0);
   EXPECT_EQ(siblings::SetScList(static_cast<VELTO_SC_LIST_V120*>(nullptr)), 0);
   EXPECT_EQ(dialogs().set_list_calls(), 4);
-}
-
-TEST_F(SiblingBindingTest, SimcoreCallsArePassedThroughAndLogged) {
-  swc_config* config = siblings::swc_config_alloc("SupplicantPlugin_00-11-22-33-44-55", 1);
-  ASSERT_NE(config, nullptr);
-  // The callback and its context reach the library as given.
-  std::string reader;
-  auto callback = [](void* context, VELTO_CARD_EVENT* event) -> int32_t {
-    *static_cast<std::string*>(context) = event->reader_name;
-    return 42;
-  };
-  EXPECT_EQ(siblings::swc_scard_set_event_cb(config, callback, &reader), 0);
-  EXPECT_EQ(simcore().context(), &reader);
-  auto event = std::make_unique<VELTO_CARD_EVENT>();
-  std::strcpy(event->reader_name, "Reader 1");
-  EXPECT_EQ(simcore().deliver(event.get()), 42);
-  EXPECT_EQ(reader, "Reader 1");
-
-  EXPECT_EQ(siblings::swc_scard_init(config), 0);
-  EXPECT_EQ(siblings::swc_scard_deinit(config), 0);
-  siblings::swc_config_free(config);
-  EXPECT_EQ(siblings::swc_scard_deinit(nullptr), 0);
-  siblings::swc_config_free(nullptr);
-  simcore().fail_alloc(1);
-  EXPECT_EQ(siblings::swc_config_alloc("SupplicantPlugin_x", 0), nullptr);
-  simcore().fail_alloc(0);
-  swc_config* again = siblings::swc_config_alloc(nullptr, -2);
-  EXPECT_NE(again, nullptr);
-  siblings::swc_config_free(again);
-
-  EXPECT_EQ(simcore().Calls(),
-            "swc_config_alloc(SupplicantPlugin_00-11-22-33-44-55,1)\n"
-            "swc_scard_set_event_cb\n"
-            "swc_scard_init\n"
-            "swc_scard_deinit(config)\n"
-            "swc_config_free(config)\n"
-            "swc_scard_deinit(null)\n"
-            "swc_config_free(null)\n"
-            "swc_config_alloc(SupplicantPlugin_x,0)\n"
-            "swc_config_alloc(null,-2)\n"
-            "swc_config_free(config)\n");
-}
-
-TEST_F(SiblingBindingTest, StatusesComeBackAsTheLibraryGaveThem) {
-  for (int32_t status : {-1, kSwcPinWrong, 1, INT32_MAX, INT32_MIN}) {
-    SCOPED_TRACE(status);
-    simcore().set_cb_status(status);
-    EXPECT_EQ(siblings::swc_scard_set_event_cb(nullptr, nullptr, nullptr), status);
-    simcore().push_init_status(status);
-    EXPECT_EQ(siblings::swc_scard_init(nullptr), status);
-  }
-}
-
-TEST_F(SiblingBindingTest, GetImsiPassesEverythingThrough) {
-  struct Case {
-    int32_t status;
-    const char* answer;  // null: the double writes nothing
-    const char* reader;
-    const char* pin;
-    uint32_t length;
-    const char* expected_text;
-    const char* expected_log;
-  } cases[] = {
-      {0, "262011234567890", "Reader A", "1234", 64, "262011234567890",
-       "swc_scard_get_imsi(Reader A,1234,64)\n"},
-      {kSwcPinWrong, nullptr, "Reader B", nullptr, 64, "",
-       "swc_scard_get_imsi(Reader B,null,64)\n"},
-      // The double writes within the length it was given: the caller's.
-      {0, "26201123456789012345", "R", "0000", 8, "2620112", "swc_scard_get_imsi(R,0000,8)\n"},
-  };
-  swc_config* config = siblings::swc_config_alloc("s", 1);
-  ASSERT_NE(config, nullptr);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected_log);
-    simcore().reset();
-    simcore().push_imsi(c.status, c.answer);
-    char buffer[64] = {};
-    uint32_t length = c.length;
-    EXPECT_EQ(siblings::swc_scard_get_imsi(config, c.reader, c.pin, buffer, &length), c.status);
-    EXPECT_STREQ(buffer, c.expected_text);
-    EXPECT_EQ(length, c.length);
-    EXPECT_EQ(simcore().Calls(), c.expected_log);
-  }
-  siblings::swc_config_free(config);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "frame/library.h"
 #include "frame/registry.h"
 #include "frame/startup.h"
+#include "doubles/sibling_library.h"
 #include "support/test_env.h"
 
 namespace velto {
@@ -115,7 +116,8 @@ TEST_F(StartupTest, LoadsCfgBridgeFromTheCommonFilesFolder) {
   ASSERT_TRUE(std::filesystem::exists(target)) << target.string() << ": " << ec.message();
 
   ModuleStartup();
-  EXPECT_TRUE(platform::IsLibraryLoaded(VELTO_CFGBRIDGE_NAME));
+  std::string error;
+  EXPECT_NE(test::OpenSiblingLibrary(VELTO_CFGBRIDGE_NAME, true, &error), nullptr) << error;
 }
 
 TEST(CfgBridgePath, IsSkippedWhenItDoesNotFit) {

@@ -34,6 +34,7 @@
 #include "eapcfg_ui.h"
 #include "losses.h"
 #include "eapcfg_wlan.h"
+#include "failure.h"
 #include "module_loader.h"
 #include "profile_text.h"
 #include "record_text.h"
@@ -66,21 +67,8 @@ const char* const kExportNames[] = {
 constexpr char kSsoSimReaderValue[] =
     "key HKEY_LOCAL_MACHINE\\SOFTWARE\\Velto\\Wireless, value SsoSimReader";
 
-// A failure with the Win32 status it stands for (0 when the module was not
-// the one that failed) and a reason in plain words.
-struct Failure {
-  unsigned status;
-  std::string reason;
-};
-
-int Report(const Failure& failure) {
-  if (failure.status != 0) {
-    std::fprintf(stderr, "eapcfg: error %u: %s\n", failure.status, failure.reason.c_str());
-  } else {
-    std::fprintf(stderr, "eapcfg: %s\n", failure.reason.c_str());
-  }
-  return 1;
-}
+using velto::tools::Failure;
+using velto::tools::Report;
 
 class Module {
  public:

@@ -14,6 +14,7 @@
 #include "frame/exports.h"
 #include "base/memory.h"
 #include "frame/text_convert.h"
+#include "failure.h"
 #include "eapcfg_platform.h"
 #include "losses.h"
 #include "module_loader.h"
@@ -27,15 +28,10 @@ constexpr DWORD kCancelled = 1223;
 constexpr int kExitCancelled = 2;
 constexpr int kExitStrictWarning = 3;
 
-struct UiFailure {
-  DWORD status;
-  std::string reason;
-};
-
 template <typename F>
 F* Entry(void* module, const char* name) {
   void* entry = FindEntry(module, name);
-  if (entry == nullptr) throw UiFailure{0, std::string("the module has no entry ") + name};
+  if (entry == nullptr) throw Failure{0, std::string("the module has no entry ") + name};
   return reinterpret_cast<F*>(entry);
 }
 
@@ -46,7 +42,7 @@ EAP_METHOD_TYPE MethodType(const std::string& type_name, uint32_t record_type) {
   } else if (type_name == "ttls" || type_name == "sim" || type_name == "aka") {
     method.eapType.type = type_name == "ttls" ? kEapTypeTtls : type_name == "sim" ? kEapTypeSim : kEapTypeAka;
   } else {
-    throw UiFailure{0, "unknown method type \"" + type_name + "\" (ttls, sim or aka)"};
+    throw Failure{0, "unknown method type \"" + type_name + "\" (ttls, sim or aka)"};
   }
   return method;
 }
@@ -56,23 +52,23 @@ bool LoadRecord(const std::string& path, cdata* record) {
   std::error_code ec;
   auto type = std::filesystem::status(path, ec).type();
   if (type == std::filesystem::file_type::not_found) return false;
-  if (type == std::filesystem::file_type::directory) throw UiFailure{0, path + " is a folder, not a record file"};
+  if (type == std::filesystem::file_type::directory) throw Failure{0, path + " is a folder, not a record file"};
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw UiFailure{0, "cannot read " + path + ": " + std::strerror(errno)};
+  if (!in) throw Failure{0, "cannot read " + path + ": " + std::strerror(errno)};
   std::stringstream bytes;
   bytes << in.rdbuf();
   std::string data = bytes.str();
   bool fits = data.size() == kCdataSize;
   if (fits) std::memcpy(record, data.data(), kCdataSize);
   SecureWipe(data.data(), data.size());
-  if (!fits) throw UiFailure{87, path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};
+  if (!fits) throw Failure{87, path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};
   return true;
 }
 
 // The record replaces the file only once it is written whole.
 void SaveRecord(const std::string& path, const cdata& record) {
   std::string error;
-  if (!ReplaceFileWhole(path, &record, sizeof record, &error)) throw UiFailure{0, error};
+  if (!ReplaceFileWhole(path, &record, sizeof record, &error)) throw Failure{0, error};
 }
 
 // The dialog's own failure, or the platform's reason it could not open.
@@ -117,7 +113,7 @@ int Configure(void* module, const std::string& path, const std::string& type_nam
   cdata record{};
   bool existing = LoadRecord(path, &record);
   uint32_t inner_before = record.phase2_type;
-  if (!existing && type_name.empty()) throw UiFailure{0, path + " does not exist: a new configuration needs --type"};
+  if (!existing && type_name.empty()) throw Failure{0, path + " does not exist: a new configuration needs --type"};
   EAP_METHOD_TYPE method = MethodType(type_name, record.eap_type);
   DWORD size = 0;
   BYTE* out = nullptr;
@@ -132,7 +128,7 @@ int Configure(void* module, const std::string& path, const std::string& type_nam
       SecureWipe(out, size);
       free_memory(out);
     }
-    throw UiFailure{status, DialogFailure("configuration")};
+    throw Failure{status, DialogFailure("configuration")};
   }
   std::memcpy(&record, out, sizeof record);
   // A cancelled dialog hands back the loaded record, its password opened.
@@ -141,7 +137,7 @@ int Configure(void* module, const std::string& path, const std::string& type_nam
   if (cancelled) {
     SecureWipe(&record, sizeof record);
     if (std::string reason = DialogUnavailableReason(); !reason.empty()) {
-      throw UiFailure{0, "the configuration dialog could not open: " + reason};
+      throw Failure{0, "the configuration dialog could not open: " + reason};
     }
     std::printf("cancelled: %s %s\n", path.c_str(), existing ? "is left as it was" : "was not made");
     return kExitCancelled;
@@ -170,7 +166,7 @@ int Identity(void* module, const std::string& path, const std::string& type_name
   auto free_memory = Entry<decltype(EapPeerFreeMemory)>(module, "EapPeerFreeMemory");
   auto free_error = Entry<decltype(EapPeerFreeErrorMemory)>(module, "EapPeerFreeErrorMemory");
   cdata record{};
-  if (!LoadRecord(path, &record)) throw UiFailure{0, "cannot read " + path};
+  if (!LoadRecord(path, &record)) throw Failure{0, "cannot read " + path};
   EAP_METHOD_TYPE method = MethodType(type_name, record.eap_type);
   DWORD size = 0;
   BYTE* blob = nullptr;
@@ -182,13 +178,13 @@ int Identity(void* module, const std::string& path, const std::string& type_name
   if (error != nullptr) free_error(error);
   if (status == kCancelled) {
     if (std::string reason = DialogUnavailableReason(); !reason.empty()) {
-      throw UiFailure{0, "the identity dialog could not open: " + reason};
+      throw Failure{0, "the identity dialog could not open: " + reason};
     }
     std::printf("cancelled: no identity (the dialog was cancelled or no SIM could be read)\n");
     return kExitCancelled;
   }
   if (status != 0) {
-    throw UiFailure{status, status == 87 ? "the identity is empty or cannot be converted" : DialogFailure("identity")};
+    throw Failure{status, status == 87 ? "the identity is empty or cannot be converted" : DialogFailure("identity")};
   }
   udata user{};
   if (blob != nullptr) {
@@ -221,13 +217,8 @@ int RunUiCommand(const UiCommands& commands, void* module) {
   try {
     if (commands.configure->parsed()) return Configure(module, commands.record_path, commands.type_name, commands.strict);
     if (commands.identity->parsed()) return Identity(module, commands.record_path, commands.type_name);
-  } catch (const UiFailure& failure) {
-    if (failure.status != 0) {
-      std::fprintf(stderr, "eapcfg: error %u: %s\n", static_cast<unsigned>(failure.status), failure.reason.c_str());
-    } else {
-      std::fprintf(stderr, "eapcfg: %s\n", failure.reason.c_str());
-    }
-    return 1;
+  } catch (const Failure& failure) {
+    return Report(failure);
   }
   return -1;
 }

@@ -13,17 +13,13 @@
 #include "frame/exports.h"
 #include "base/memory.h"
 #include "frame/text_convert.h"
+#include "failure.h"
 #include "module_loader.h"
 #include "velto_version.h"
 #include "xmlconfig/xml_dom.h"
 
 namespace velto::tools {
 namespace {
-
-struct WlanFailure {
-  DWORD status;
-  std::string reason;
-};
 
 // The WLAN profile's authentication and cipher for each --security choice.
 struct Security {
@@ -77,19 +73,19 @@ std::string Utf8(const WCHAR* text) {
 std::string ExportConfig(void* module, const std::string& record_path, uint8_t* type) {
   auto export_xml = reinterpret_cast<decltype(EapPeerConfigBlob2Xml)*>(
       FindEntry(module, "EapPeerConfigBlob2Xml"));
-  if (export_xml == nullptr) throw WlanFailure{0, "the module has no entry EapPeerConfigBlob2Xml"};
+  if (export_xml == nullptr) throw Failure{0, "the module has no entry EapPeerConfigBlob2Xml"};
   cdata record{};
   bool have_record = !record_path.empty();
   if (have_record) {
     std::ifstream in(record_path, std::ios::binary);
-    if (!in) throw WlanFailure{0, "cannot read " + record_path};
+    if (!in) throw Failure{0, "cannot read " + record_path};
     std::stringstream bytes;
     bytes << in.rdbuf();
     std::string data = bytes.str();
     bool fits = data.size() == kCdataSize;
     if (fits) std::memcpy(&record, data.data(), kCdataSize);
     SecureWipe(data.data(), data.size());
-    if (!fits) throw WlanFailure{87, record_path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};
+    if (!fits) throw Failure{87, record_path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};
     *type = static_cast<uint8_t>(record.eap_type);
   }
   EAP_METHOD_TYPE method{};
@@ -98,7 +94,7 @@ std::string ExportConfig(void* module, const std::string& record_path, uint8_t* 
   DWORD status = export_xml(0, method, have_record ? reinterpret_cast<BYTE*>(&record) : nullptr,
                             have_record ? kCdataSize : 0, &document, nullptr);
   SecureWipe(&record, sizeof record);
-  if (status != 0) throw WlanFailure{status, "the module cannot write the record as XML"};
+  if (status != 0) throw Failure{status, "the module cannot write the record as XML"};
   WCHAR* wide = xml::g_dom->document_xml(document);
   std::string config = wide != nullptr ? Utf8(wide) : std::string();
   std::free(wide);
@@ -111,17 +107,17 @@ std::string ExportConfig(void* module, const std::string& record_path, uint8_t* 
 
 int WriteProfile(const WlanCommand& c, void* module) {
   // An SSID is 1 to 32 bytes; the profile carries it as text and in hex.
-  if (c.ssid.empty() || c.ssid.size() > 32) throw WlanFailure{0, "an SSID is 1 to 32 bytes"};
+  if (c.ssid.empty() || c.ssid.size() > 32) throw Failure{0, "an SSID is 1 to 32 bytes"};
   const Security* security = nullptr;
   for (const Security& s : kSecurities) {
     if (c.security == s.name) security = &s;
   }
-  if (security == nullptr) throw WlanFailure{0, "--security is wpa2, wpa3 or wpa3-192"};
+  if (security == nullptr) throw Failure{0, "--security is wpa2, wpa3 or wpa3-192"};
   uint8_t type = 0;
   if (c.record_path.empty()) {
     const std::string& t = c.type_name.empty() ? std::string("ttls") : c.type_name;
     type = t == "ttls" ? kEapTypeTtls : t == "sim" ? kEapTypeSim : t == "aka" ? kEapTypeAka : 0;
-    if (type == 0) throw WlanFailure{0, "unknown method type \"" + t + "\" (ttls, sim or aka)"};
+    if (type == 0) throw Failure{0, "unknown method type \"" + t + "\" (ttls, sim or aka)"};
   }
   std::string config = ExportConfig(module, c.record_path, &type);
 
@@ -155,7 +151,7 @@ int WriteProfile(const WlanCommand& c, void* module) {
   std::string text = xml.str();
   std::ofstream out(c.output, std::ios::binary | std::ios::trunc);
   out << text;
-  if (!out) throw WlanFailure{0, "cannot write " + c.output};
+  if (!out) throw Failure{0, "cannot write " + c.output};
   std::printf("%s: WLAN profile \"%s\", %s, EAP type %u, author %u\n", c.output.c_str(),
               c.ssid.c_str(), security->authentication, unsigned{type}, c.author_id);
   return 0;
@@ -182,13 +178,8 @@ int RunWlanCommand(const WlanCommand& c, void* module) {
   if (!c.command->parsed()) return -1;
   try {
     return WriteProfile(c, module);
-  } catch (const WlanFailure& failure) {
-    if (failure.status != 0) {
-      std::fprintf(stderr, "eapcfg: error %u: %s\n", static_cast<unsigned>(failure.status), failure.reason.c_str());
-    } else {
-      std::fprintf(stderr, "eapcfg: %s\n", failure.reason.c_str());
-    }
-    return 1;
+  } catch (const Failure& failure) {
+    return Report(failure);
   }
 }
 

@@ -26,7 +26,4 @@ void SetLibraryDirectory(const char* directory);
 // text was set). False when it cannot be read or does not fit.
 bool GetLibraryDirectory(char* buffer, size_t capacity);
 
-// Whether a library of this file name is loaded in the process.
-bool IsLibraryLoaded(const char* file_name);
-
 }  // namespace velto::platform

@@ -49,11 +49,4 @@ bool GetLibraryDirectory(char* buffer, size_t capacity) {
   return true;
 }
 
-bool IsLibraryLoaded(const char* file_name) {
-  void* handle = dlopen(file_name, RTLD_LAZY | RTLD_NOLOAD);
-  if (handle == nullptr) return false;
-  dlclose(handle);
-  return true;
-}
-
 }  // namespace velto::platform

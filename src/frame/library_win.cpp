@@ -34,6 +34,4 @@ bool GetLibraryDirectory(char* buffer, size_t capacity) {
   return n < capacity;
 }
 
-bool IsLibraryLoaded(const char* file_name) { return GetModuleHandleA(file_name) != nullptr; }
-
 }  // namespace velto::platform

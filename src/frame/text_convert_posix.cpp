@@ -28,7 +28,7 @@ class Sink {
     ++count_;
   }
 
-  // Puts `n` units at once, with the same outcome as n calls of Put.
+  // Puts `n` ASCII units at once, with the same outcome as n calls of Put.
   template <typename From>
   void PutRun(const From* units, size_t n) {
     if (cap_ == 0) {
@@ -38,7 +38,11 @@ class Sink {
     int64_t room = cap_ - count_;
     size_t take = static_cast<int64_t>(n) > room ? static_cast<size_t>(room) : n;
     Unit* out = dst_ + count_;
-    for (size_t i = 0; i < take; ++i) out[i] = static_cast<Unit>(units[i]);
+    if constexpr (sizeof(From) == 2) {
+      AsciiFromWide(units, take, out);
+    } else {
+      AsciiToWide(reinterpret_cast<const char*>(units), take, out);
+    }
     count_ += static_cast<int64_t>(take);
     if (take < n) overflow_ = true;
   }
@@ -116,8 +120,7 @@ int MultiByteToWide(CodePage, const char* src, int src_len, WCHAR* dst, int dst_
   size_t pos = 0;
   while (pos < len && !out.Full()) {
     // Runs of ASCII, nearly all of every text, convert unit for unit.
-    size_t run = pos;
-    while (run < len && s[run] < 0x80) ++run;
+    size_t run = pos + AsciiPrefix(src + pos, len - pos);
     if (run != pos) {
       out.PutRun(s + pos, run - pos);
       pos = run;

@@ -9,8 +9,7 @@
 // Linux: dlopen of <directory>/authdialogs.so (or simcore.so) and dlsym. A
 // missing library or entry makes the call fail cleanly as the library's own
 // failure would: a dialog reads as cancelled (0), SetScList is ignored (0),
-// swc_config_alloc gives null and the other swc_ entries -1; the reason is
-// kept for SiblingBindError.
+// swc_config_alloc gives null and the other swc_ entries -1.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +35,5 @@ int32_t swc_scard_get_imsi(swc_config* config, const char* reader, const char* p
                            uint32_t* length);
 int32_t swc_scard_deinit(swc_config* config);
 void swc_config_free(swc_config* config);
-
-// Why the last binding failed (Linux), or the empty text.
-const char* SiblingBindError();
 
 }  // namespace velto::siblings

@@ -49,14 +49,6 @@ Entry g_get_imsi{g_simcore, "swc_scard_get_imsi"};
 Entry g_scard_deinit{g_simcore, "swc_scard_deinit"};
 Entry g_config_free{g_simcore, "swc_config_free"};
 
-std::mutex g_error_mutex;
-char g_error[512];  // the last binding failure, kept until the next one
-
-void KeepError(const char* text) {
-  std::lock_guard<std::mutex> lock(g_error_mutex);
-  std::snprintf(g_error, sizeof g_error, "%s", text != nullptr ? text : "unknown failure");
-}
-
 // The folder of the image that holds this code (veltoeap.so, or a program
 // that links the core), or the empty text. Without a configured directory the
 // sibling libraries are the ones installed beside the module: Linux has no
@@ -90,15 +82,9 @@ void* OpenLibrary(Library& library) {
   int n = directory[0] == '\0'
               ? std::snprintf(path, sizeof path, "%s", library.file_name)
               : std::snprintf(path, sizeof path, "%s/%s", directory, library.file_name);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
-    KeepError("library path too long");
-    return nullptr;
-  }
+  if (n < 0 || static_cast<size_t>(n) >= sizeof path) return nullptr;
   handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    KeepError(dlerror());
-    return nullptr;
-  }
+  if (handle == nullptr) return nullptr;
   library.handle.store(handle, std::memory_order_release);
   return handle;
 }
@@ -112,19 +98,8 @@ void* Resolve(Entry& entry) {
   if (address != nullptr) return address;
   void* handle = OpenLibrary(entry.library);
   if (handle == nullptr) return nullptr;
-  dlerror();  // a null address is an error only when dlerror says so
   address = dlsym(handle, entry.name);
-  if (address == nullptr) {
-    const char* reason = dlerror();
-    if (reason == nullptr) {
-      char text[128];
-      std::snprintf(text, sizeof text, "%s: null address", entry.name);
-      KeepError(text);
-    } else {
-      KeepError(reason);
-    }
-    return nullptr;
-  }
+  if (address == nullptr) return nullptr;
   entry.address.store(address, std::memory_order_release);
   return address;
 }
@@ -189,14 +164,6 @@ int32_t swc_scard_deinit(swc_config* config) {
 void swc_config_free(swc_config* config) {
   swc_config_free_fn* fn = Bound<swc_config_free_fn>(g_config_free);
   if (fn != nullptr) fn(config);
-}
-
-const char* SiblingBindError() {
-  // A copy per thread: another thread's failure may replace the text at any time.
-  thread_local char copy[sizeof g_error];
-  std::lock_guard<std::mutex> lock(g_error_mutex);
-  std::memcpy(copy, g_error, sizeof copy);
-  return copy;
 }
 
 }  // namespace velto::siblings

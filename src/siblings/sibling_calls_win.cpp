@@ -43,7 +43,4 @@ int32_t swc_scard_deinit(swc_config* config) { return ::swc_scard_deinit(config)
 
 void swc_config_free(swc_config* config) { ::swc_config_free(config); }
 
-// Binding failures are exceptions here, never kept.
-const char* SiblingBindError() { return ""; }
-
 }  // namespace velto::siblings

@@ -180,9 +180,6 @@ void StartSCInitThread() {
     delete thread;
     return;
   }
-  for (platform::SyncEvent* event : {thread->started, thread->finished, thread->stop}) {
-    platform::ResetSyncEvent(event);
-  }
   thread->shared->config = g_config;
   g_thread = thread;
 
@@ -250,7 +247,5 @@ int32_t SCSIMCardCB(void* context, VELTO_CARD_EVENT* event) {
 }
 
 swc_config* CurrentSimConfig() { return g_config; }
-
-bool HasWaitingThread() { return g_thread != nullptr; }
 
 }  // namespace velto

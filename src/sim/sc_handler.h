@@ -88,7 +88,4 @@ int32_t SCSIMCardCB(void* context, VELTO_CARD_EVENT* event);
 // The open card watch's SIM library handle, or null.
 swc_config* CurrentSimConfig();
 
-// Whether a waiting thread object exists (tests).
-bool HasWaitingThread();
-
 }  // namespace velto

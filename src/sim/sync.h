@@ -18,10 +18,9 @@ struct ThreadHandle;  // a HANDLE on Windows
 inline constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 
 // A manual-reset event, not signalled; null on failure. Once set it stays
-// set until reset, so every later wait returns at once.
+// set, so every later wait returns at once.
 SyncEvent* CreateManualResetEvent();
 void SetSyncEvent(SyncEvent* event);
-void ResetSyncEvent(SyncEvent* event);
 // True when the event is (or becomes) signalled within `milliseconds`.
 bool WaitSyncEvent(SyncEvent* event, uint32_t milliseconds);
 // Waits without time-out until one of the two is signalled. 0 or 1 (the

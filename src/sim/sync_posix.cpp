@@ -97,11 +97,6 @@ void SetSyncEvent(SyncEvent* event) {
   g_changed.notify_all();
 }
 
-void ResetSyncEvent(SyncEvent* event) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  event->signalled = false;
-}
-
 bool WaitSyncEvent(SyncEvent* event, uint32_t milliseconds) {
   std::unique_lock<std::mutex> lock(g_mutex);
   auto signalled = [event] { return event->signalled; };

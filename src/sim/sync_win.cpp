@@ -24,8 +24,6 @@ SyncEvent* CreateManualResetEvent() {
 
 void SetSyncEvent(SyncEvent* event) { SetEvent(AsHandle(event)); }
 
-void ResetSyncEvent(SyncEvent* event) { ResetEvent(AsHandle(event)); }
-
 bool WaitSyncEvent(SyncEvent* event, uint32_t milliseconds) {
   return WaitForSingleObject(AsHandle(event), milliseconds) == WAIT_OBJECT_0;
 }

@@ -22,7 +22,6 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
-#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +35,7 @@
 #include "base/memory.h"
 #include "frame/text_convert.h"
 #include "xmlconfig/xml_dom.h"
+#include "xmlconfig/xml_serialize_posix.h"
 
 struct VeltoXmlDocument {
   xmlDocPtr doc = nullptr;            // the current content; null when empty
@@ -105,13 +105,6 @@ struct WipedText : Text {
   ~WipedText() { Wipe(this); }
 };
 
-// xmlFree for a copy that libxml2 made of document content.
-void WipeAndXmlFree(xmlChar* text) {
-  if (text == nullptr) return;
-  SecureWipe(text, static_cast<size_t>(xmlStrlen(text)));
-  xmlFree(text);
-}
-
 // The value of the element's own xml:space attribute (the first one), or
 // null; *owned is set when the value had to be copied out.
 const xmlChar* OwnSpaceValue(const xmlNode* element, xmlChar** owned) {
@@ -154,44 +147,11 @@ bool PreservesSpace(const xmlNode* parent) {
 
 // UTF-16 in, UTF-8 out. False when the text cannot be converted.
 bool ToUtf8(const WCHAR* text, Text* out) {
-  // ASCII, as nearly every text here is, is copied unit for unit.
-  size_t n = 0;
-  WCHAR seen = 0;
-  for (;; n += 4) {  // four units a turn, each still tested for the terminator
-    if (text[n] == 0) break;
-    seen |= text[n];
-    if (text[n + 1] == 0) {
-      n += 1;
-      break;
-    }
-    seen |= text[n + 1];
-    if (text[n + 2] == 0) {
-      n += 2;
-      break;
-    }
-    seen |= text[n + 2];
-    if (text[n + 3] == 0) {
-      n += 3;
-      break;
-    }
-    seen |= text[n + 3];
-  }
-  if (seen < 0x80) {
+  bool ascii = false;
+  size_t n = platform::WideLength(text, &ascii);
+  if (ascii) {
     out->resize(n);
-    char* to = out->data();
-    size_t i = 0;
-    // Four units a step: the low byte of each 16-bit lane, packed (the lanes
-    // are in memory order on this little-endian target).
-    static_assert(std::endian::native == std::endian::little);
-    for (; i + 4 <= n; i += 4) {
-      uint64_t lanes;
-      std::memcpy(&lanes, text + i, sizeof lanes);
-      lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFFull;
-      lanes = (lanes | lanes >> 16) & 0xFFFFFFFFull;
-      const auto packed = static_cast<uint32_t>(lanes);
-      std::memcpy(to + i, &packed, sizeof packed);
-    }
-    for (; i < n; ++i) to[i] = static_cast<char>(text[i]);
+    platform::AsciiFromWide(text, n, out->data());
     return true;
   }
   int size = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, nullptr, 0);
@@ -207,19 +167,10 @@ bool ToUtf8(const WCHAR* text, Text* out) {
 // A malloc'd UTF-16 copy of UTF-8 text, or null.
 WCHAR* ToWide(std::string_view text) {
   if (text.size() >= static_cast<size_t>(INT32_MAX)) return nullptr;
-  // ASCII: one unit per byte. Eight bytes a step where the text has them.
-  uint64_t seen = 0;
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t bytes;
-    std::memcpy(&bytes, text.data() + i, sizeof bytes);
-    seen |= bytes;
-  }
-  for (; i < text.size(); ++i) seen |= static_cast<unsigned char>(text[i]);
-  if ((seen & 0x8080808080808080ull) == 0) {
+  if (platform::AsciiPrefix(text.data(), text.size()) == text.size()) {
     auto* out = static_cast<WCHAR*>(std::malloc((text.size() + 1) * sizeof(WCHAR)));
     if (out == nullptr) return nullptr;
-    for (i = 0; i < text.size(); ++i) out[i] = static_cast<unsigned char>(text[i]);
+    platform::AsciiToWide(text.data(), text.size(), out);
     out[text.size()] = 0;
     return out;
   }
@@ -243,7 +194,16 @@ WCHAR* ToWide(std::string_view text) {
 
 WCHAR* ToWide(const xmlChar* text) { return ToWide(std::string_view(text ? AsChars(text) : "")); }
 
+}  // namespace
+
 // ------------------------------------------------------------- child lists
+
+// xmlFree for a copy that libxml2 made of document content.
+void WipeAndXmlFree(xmlChar* text) {
+  if (text == nullptr) return;
+  SecureWipe(text, static_cast<size_t>(xmlStrlen(text)));
+  xmlFree(text);
+}
 
 xmlNodePtr FirstVisible(xmlNodePtr node) {
   while (node != nullptr && IsHidden(node)) node = node->next;
@@ -262,6 +222,8 @@ std::string QualifiedName(const xmlChar* prefix, const xmlChar* name) {
   result += AsChars(name);
   return result;
 }
+
+namespace {
 
 // ------------------------------------------------------------------- parse
 
@@ -361,114 +323,6 @@ void Install(VeltoXmlDocument* document, xmlDocPtr content) {
 void InitLibxml() {
   static std::once_flag once;
   std::call_once(once, [] { xmlInitParser(); });
-}
-
-// --------------------------------------------------------------- serialise
-
-void AppendCharacterData(Text* out, const xmlChar* text, bool escape) {
-  if (text == nullptr) return;
-  for (const char* p = AsChars(text); *p != 0; ++p) {
-    switch (*p) {
-      case '\n': *out += "\r\n"; break;
-      case '\r': *out += escape ? "&#13;" : "\r"; break;
-      case '&': *out += escape ? "&amp;" : "&"; break;
-      case '<': *out += escape ? "&lt;" : "<"; break;
-      case '>': *out += escape ? "&gt;" : ">"; break;
-      default: *out += *p;
-    }
-  }
-}
-
-void AppendAttributeValue(Text* out, const xmlChar* text) {
-  if (text == nullptr) return;
-  for (const char* p = AsChars(text); *p != 0; ++p) {
-    switch (*p) {
-      case '&': *out += "&amp;"; break;
-      case '<': *out += "&lt;"; break;
-      case '>': *out += "&gt;"; break;
-      case '"': *out += "&quot;"; break;
-      case '\n': *out += "&#10;"; break;
-      case '\r': *out += "&#13;"; break;
-      case '\t': *out += "&#9;"; break;
-      default: *out += *p;
-    }
-  }
-}
-
-void AppendNode(Text* out, xmlNodePtr node) {
-  switch (node->type) {
-    case XML_ELEMENT_NODE: {
-      std::string name = QualifiedName(node->ns ? node->ns->prefix : nullptr, node->name);
-      *out += '<';
-      *out += name;
-      for (xmlNsPtr ns = node->nsDef; ns != nullptr; ns = ns->next) {
-        *out += ns->prefix != nullptr ? " xmlns:" : " xmlns";
-        if (ns->prefix != nullptr) *out += AsChars(ns->prefix);
-        *out += "=\"";
-        AppendAttributeValue(out, ns->href);
-        *out += '"';
-      }
-      for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
-        *out += ' ';
-        *out += QualifiedName(attr->ns ? attr->ns->prefix : nullptr, attr->name);
-        *out += "=\"";
-        xmlChar* value = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(attr));
-        AppendAttributeValue(out, value);
-        WipeAndXmlFree(value);
-        *out += '"';
-      }
-      xmlNodePtr child = FirstVisible(node->children);
-      if (child == nullptr) {
-        *out += "/>";
-        return;
-      }
-      *out += '>';
-      for (; child != nullptr; child = NextVisible(child)) AppendNode(out, child);
-      *out += "</";
-      *out += name;
-      *out += '>';
-      return;
-    }
-    case XML_TEXT_NODE:
-      AppendCharacterData(out, node->content, true);
-      return;
-    case XML_CDATA_SECTION_NODE: {
-      // "]]>" cannot stand in a section: it is split over two.
-      std::string_view text(node->content ? AsChars(node->content) : "");
-      *out += "<![CDATA[";
-      for (size_t cut; (cut = text.find("]]>")) != std::string_view::npos;) {
-        WipedText part(text.substr(0, cut + 2));
-        AppendCharacterData(out, AsXmlChars(part.c_str()), false);
-        *out += "]]><![CDATA[";
-        text.remove_prefix(cut + 2);
-      }
-      WipedText rest(text);
-      AppendCharacterData(out, AsXmlChars(rest.c_str()), false);
-      *out += "]]>";
-      return;
-    }
-    case XML_COMMENT_NODE:
-      *out += "<!--";
-      AppendCharacterData(out, node->content, false);
-      *out += "-->";
-      return;
-    case XML_PI_NODE:
-      *out += "<?";
-      *out += AsChars(node->name);
-      if (node->content != nullptr && *node->content != 0) {
-        *out += ' ';
-        AppendCharacterData(out, node->content, false);
-      }
-      *out += "?>";
-      return;
-    case XML_ENTITY_REF_NODE:
-      *out += '&';
-      *out += AsChars(node->name);
-      *out += ';';
-      return;
-    default:
-      return;
-  }
 }
 
 // ---------------------------------------------------------------- the text
@@ -882,7 +736,7 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
 WCHAR* DocumentXml(VeltoXmlDocument* document) {
   if (document == nullptr) return nullptr;
   return NoThrow<WCHAR*>(nullptr, [&]() -> WCHAR* {
-    WipedText out;
+    dialogs::SecretString out;
     if (document->doc != nullptr) {
       for (xmlNodePtr node = FirstVisible(document->doc->children); node != nullptr;
            node = NextVisible(node)) {
