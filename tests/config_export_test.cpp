@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"

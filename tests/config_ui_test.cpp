@@ -8,6 +8,7 @@
 #include <string>
 
 #include "doubles/sibling_doubles_client.h"
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"

@@ -5,6 +5,7 @@
 #include <deque>
 #include <string>
 
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "authdialogs/answers.h"
 #include "authdialogs/text_dialogs.h"

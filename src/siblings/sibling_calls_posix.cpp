@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/text.h"
 #include "frame/library.h"
 #include "siblings/sibling_calls.h"
 #include "frame/startup.h"
@@ -54,7 +55,7 @@ char g_error[512];  // the last binding failure, kept until the next one
 
 void KeepError(const char* text) {
   std::lock_guard<std::mutex> lock(g_error_mutex);
-  std::snprintf(g_error, sizeof g_error, "%s", text != nullptr ? text : "unknown failure");
+  CopyTextField(g_error, text != nullptr ? text : "unknown failure");
 }
 
 // The folder of the image that holds this code (veltoeap.so, or a program

@@ -8,6 +8,7 @@
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/registry.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"

@@ -5,6 +5,7 @@
 
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/text_convert.h"
 #include "protect/base64.h"
 #include "protect/custom_protect.h"
@@ -16,8 +17,6 @@
 
 namespace velto::xml {
 namespace {
-
-constexpr size_t kMaxTextScan = 4096;
 
 // A text read from the document; plain secrets are wiped when it goes.
 struct ReadText {
