@@ -50,6 +50,15 @@ char* CryptProtectCustom(const char* text) {
   return result;
 }
 
+char* CryptProtectCustomForField(const char* text, size_t field_size) {
+  char* sealed = CryptProtectCustom(text);
+  if (sealed != nullptr && std::strlen(sealed) >= field_size) {
+    WipeAndFreeText(sealed);
+    return nullptr;
+  }
+  return sealed;
+}
+
 char* CryptUnprotectCustom(const char* text) {
   if (text == nullptr || text[0] == '\0') return nullptr;
 

@@ -76,10 +76,8 @@ void FillUserData(_VELTO_WLAN_PROFILE_V120* profile, const cdata& record, udata*
 
   char password[sizeof profile->password_text + 1];
   CopyTextField(password, FieldView(profile->password_text));
-  char* sealed = CryptProtectCustom(password);
-  // A sealed text too long for the field would be cut and never open again:
-  // treated as a failed protection.
-  if (sealed != nullptr && std::strlen(sealed) < sizeof user->user_password) {
+  char* sealed = CryptProtectCustomForField(password, sizeof user->user_password);
+  if (sealed != nullptr) {
     Trace("Encoded Password : [%s]", sealed);
     CopyTextField(user->user_password, sealed);
     user->user_flags |= kUserPasswordCustomProtected;
