@@ -2,7 +2,10 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "abi/eap_abi.h"
 #include "frame/user_name.h"
@@ -10,28 +13,59 @@
 namespace velto {
 namespace {
 
-TEST(CopyTextField, CutsToFieldSizeLessOne) {
-  struct Case {
-    size_t field;
-    size_t text;
-    size_t stored;
-  } cases[] = {{128, 127, 127}, {128, 128, 127}, {128, 500, 127}, {64, 63, 63},   {64, 64, 63},
-               {256, 255, 255}, {256, 256, 255}, {512, 511, 511}, {512, 512, 511}, {1, 5, 0},
-               {128, 0, 0}};
-  for (const Case& c : cases) {
-    std::string text(c.text, 'x');
-    std::string field(c.field + 1, '#');  // one sentinel byte after the field
-    CopyTextField(field.data(), c.field, text.c_str());
-    EXPECT_EQ(std::strlen(field.c_str()), c.stored) << c.field << "/" << c.text;
-    EXPECT_EQ(field[c.field], '#') << "wrote past the field";
+// Each write into an 8-byte field that held "########": what the field holds
+// after it, and the byte behind the field untouched.
+TEST(TextField, WritesStayInTheFieldAndLeaveATerminator) {
+  using F = char[8];
+  const struct {
+    const char* what;
+    void (*write)(F&);
+    std::string_view after;
+  } cases[] = {
+      {"short", [](F& f) { CopyTextField(f, "ab"); }, {"ab\0#####", 8}},
+      {"fits", [](F& f) { CopyTextField(f, "abcdefg"); }, {"abcdefg\0", 8}},
+      {"too long", [](F& f) { CopyTextField(f, "abcdefgh"); }, {"abcdefg\0", 8}},
+      {"null", [](F& f) { CopyTextField(f, nullptr); }, {"\0#######", 8}},
+      {"size 0", [](F& f) { CopyTextField(f, 0, "ab"); }, "########"},
+      {"size 1", [](F& f) { CopyTextField(f, 1, "ab"); }, {"\0#######", 8}},
+      {"bytes", [](F& f) { CopyTextField(f, std::string_view("a\0b", 3)); }, {"a\0b\0####", 8}},
+      {"long bytes", [](F& f) { CopyTextField(f, std::string_view("abcdefghij")); }, {"abcdefg\0", 8}},
+      {"null bytes", [](F& f) { CopyTextField(f, 8, nullptr, 5); }, {"\0#######", 8}},
+      {"replace", [](F& f) { ReplaceTextField(f, "ab"); }, {"ab\0\0\0\0\0\0", 8}},
+      {"replace empty", [](F& f) { ReplaceTextField(f, {}); }, {"\0\0\0\0\0\0\0\0", 8}},
+  };
+  for (const auto& c : cases) {
+    struct {
+      char field[8];
+      char after;
+    } b;
+    std::memset(&b, '#', sizeof b);
+    c.write(b.field);
+    EXPECT_EQ(std::string_view(b.field, 8), c.after) << c.what;
+    EXPECT_EQ(b.after, '#') << c.what << ": wrote past the field";
   }
 }
 
-TEST(CopyTextField, NullTextStoresEmptyText) {
-  char field[8];
-  std::memset(field, 'x', sizeof field);
-  CopyTextField(field, nullptr);
-  EXPECT_STREQ(field, "");
+TEST(TextField, AFullFieldIsReadToItsLastByteAndNoFurther) {
+  const struct {
+    char field[4];
+    char after;
+    std::string_view text;
+  } cases[] = {{{'a', 'b', 'c', 'd'}, 'X', "abcd"}, {{'a', '\0', 'c'}, 'X', "a"}, {{}, 'X', ""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(FieldLength(c.field), c.text.size());
+    EXPECT_EQ(FieldView(c.field), c.text);
+    char text[5];
+    FieldText(c.field, text);
+    EXPECT_EQ(std::string_view(text), c.text);
+  }
+}
+
+TEST(TextField, HexValue) {
+  const std::pair<char, int> cases[] = {{'0', 0},   {'9', 9},   {'a', 10},  {'f', 15},  {'A', 10},
+                                        {'F', 15},  {'/', -1},  {':', -1},  {'@', -1},  {'G', -1},
+                                        {'`', -1},  {'g', -1},  {'\xC2', -1}};
+  for (const auto& [c, value] : cases) EXPECT_EQ(HexValue(c), value) << c;
 }
 
 // TTLS prompts for MSCHAPV2 credentials under the current user as the outer

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"

@@ -13,6 +13,7 @@
 #include "authdialogs/dialog_model.h"
 #include "base/memory.h"
 #include "doubles/sibling_doubles_client.h"
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "protect/custom_protect.h"

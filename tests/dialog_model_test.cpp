@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/cdata.h"
 #include "authdialogs/dialog_model.h"
+#include "base/text.h"
+#include "frame/cdata.h"
 #include "ui/dialog_profile.h"
 
 namespace velto::dialogs {

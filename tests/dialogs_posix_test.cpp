@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "doubles/sibling_doubles_client.h"
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "support/test_env.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "doubles/sibling_doubles_client.h"
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "doubles/sibling_doubles_client.h"
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "frame/registry.h"

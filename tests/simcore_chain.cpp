@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "doubles/sibling_library.h"
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "frame/registry.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "frame/cdata.h"
 #include "authdialogs/answers.h"
 #include "authdialogs/text_dialogs.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "base/text.h"
 #include "module_loader.h"
 #include "abi/card_records.h"
 #include "abi/simcore.h"
@@ -27,8 +28,8 @@ struct Found {
     auto* self = static_cast<Found*>(context);
     if (event->kind != kCardInserted) return 0;
     Card card;
-    card.reader = std::string(event->reader_name, strnlen(event->reader_name, sizeof event->reader_name));
-    card.name = std::string(event->card_name, strnlen(event->card_name, sizeof event->card_name));
+    card.reader = FieldView(event->reader_name);
+    card.name = FieldView(event->card_name);
     card.sim = (event->flags & (kCardHasData1 | kCardHasData2)) != 0;
     card.pin_enabled = (event->flags & kCardPinEnabled) != 0;
     card.iccid.assign(reinterpret_cast<const char*>(event->card_data),

@@ -13,6 +13,7 @@
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/text_convert.h"
 #include "failure.h"
 #include "eapcfg_platform.h"
@@ -93,7 +94,7 @@ std::string Text(const char (&field)[N]) {
 }
 
 std::string UserRecord(const udata& user) {
-  size_t password = strnlen(user.user_password, sizeof user.user_password);
+  size_t password = FieldLength(user.user_password);
   std::string out;
   out += "user identity:        " + Text(user.user_identity) + "\n";
   out += "password:             " +

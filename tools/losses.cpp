@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "abi/eap_abi.h"
+#include "base/text.h"
 #include "xmlconfig/config_schema.h"
 #include "xmlconfig/xml_access.h"
 
@@ -15,8 +16,6 @@ namespace {
 // The longest password the profile form seals; an export writes "None" for
 // a longer one.
 constexpr size_t kProfileFormLimit = 100;
-// The longest element text the import reads at all.
-constexpr size_t kTextLimit = 4096;
 
 struct RawText {
   bool present = false;
@@ -49,8 +48,8 @@ void CheckText(std::vector<std::string>* out, const char* name, const RawText& r
   size_t stored = strnlen(field, size);
   if (!raw.ascii && stored == 0) {
     out->push_back(std::string(name) + ": dropped: the module reads only 7-bit ASCII text");
-  } else if (raw.length > kTextLimit && stored == 0) {
-    out->push_back(std::string(name) + ": dropped: longer than " + std::to_string(kTextLimit) +
+  } else if (raw.length > kMaxTextScan && stored == 0) {
+    out->push_back(std::string(name) + ": dropped: longer than " + std::to_string(kMaxTextScan) +
                    " characters");
   } else if (raw.length > size - 1 && stored == size - 1) {
     out->push_back(std::string(name) + ": cut to its first " + std::to_string(size - 1) +
@@ -147,7 +146,7 @@ std::vector<std::string> DialogLosses(uint32_t inner_before, const cdata& out) {
   if (out.eap_type != kEapTypeTtls) return losses;
   CheckInnerMethod(&losses, inner_before, out.phase2_type);
   bool plain = (out.flags & (kFlagPasswordCustomProtected | kFlagPasswordProfileEncrypted)) == 0;
-  CheckPassword(&losses, plain ? strnlen(out.password, sizeof out.password) : 0, out, true);
+  CheckPassword(&losses, plain ? FieldLength(out.password) : 0, out, true);
   return losses;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/memory.h"
+#include "base/text.h"
 
 namespace velto::dialogs {
 namespace {
@@ -31,19 +32,6 @@ const char* const kInnerMethodNames[] = {"CHAP", "EAP-MD5", "MSCHAP", "MSCHAPV2"
 
 bool IsSimOrAka(uint32_t method_kind) {
   return method_kind == kProfileMethodSim || method_kind == kProfileMethodAka;
-}
-
-// A profile text, which the other side may have filled to its last byte.
-template <typename Text = std::string, size_t N>
-Text FromField(const char (&field)[N]) {
-  return Text(field, strnlen(field, N));
-}
-
-// Clears the field and copies the text in, cut so the terminator fits.
-template <size_t N>
-void ToField(char (&field)[N], std::string_view text) {
-  SecureWipe(field, N);
-  if (!text.empty()) std::memcpy(field, text.data(), std::min(text.size(), N - 1));  // an empty view may be null
 }
 
 void CheckLength(std::string_view text, size_t most, Field field, const char* what,
@@ -70,13 +58,6 @@ void CheckXmlField(std::string_view text, size_t most, Field field, const char* 
                    std::vector<FieldError>* errors) {
   CheckLength(text, most, field, what, errors);
   CheckXmlText(text, field, what, errors);
-}
-
-int HexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // The length of an invisible mark or space (UTF-8) at `p`, or 0. Certificate
@@ -109,8 +90,8 @@ void AddReaders(SmartCardForm* form, const VELTO_SC_LIST_V120* sc_list,
     for (int i = 0; i < count; ++i) {
       const VELTO_SIM_LIST_ENTRY& entry = sim_list->entries[i];
       ReaderChoice choice;
-      choice.reader_name = FromField(entry.reader_name);
-      choice.card_name = FromField(entry.card_name);
+      choice.reader_name = FieldView(entry.reader_name);
+      choice.card_name = FieldView(entry.card_name);
       choice.is_sim = true;
       choice.pin_enabled = entry.pin_enabled != 0;
       form->readers.push_back(std::move(choice));
@@ -121,12 +102,14 @@ void AddReaders(SmartCardForm* form, const VELTO_SC_LIST_V120* sc_list,
     for (int i = 0; i < count; ++i) {
       const VELTO_SC_LIST_ENTRY& entry = sc_list->entries[i];
       ReaderChoice choice;
-      choice.reader_name = FromField(entry.reader_name);
-      choice.card_name = FromField(entry.card_name);
+      choice.reader_name = FieldView(entry.reader_name);
+      choice.card_name = FieldView(entry.card_name);
       int items = std::clamp(entry.item_count, 0, kMaxListEntries);
       for (int n = 0; n < items; ++n) {
         // An item without an identifier keeps its slot, empty.
-        if (entry.identifiers[n][0] != '\0') choice.identifiers.push_back(FromField(entry.identifiers[n]));
+        if (entry.identifiers[n][0] != '\0') {
+          choice.identifiers.emplace_back(FieldView(entry.identifiers[n]));
+        }
       }
       form->readers.push_back(std::move(choice));
     }
@@ -160,10 +143,10 @@ ConfigForm LoadConfigForm(const _VELTO_WLAN_PROFILE_V120& profile) {
   // Any stored value, known or not, stays as it is until the user picks one.
   form.source = static_cast<CredentialSource>(profile.cred_mode);
   form.inner_method = profile.inner_method;
-  form.user_name = FromField(profile.user_name);
-  form.domain = FromField(profile.domain);
-  form.password = FromField<SecretString>(profile.password_text);
-  form.roaming_identity = FromField(profile.roaming_identity);
+  form.user_name = FieldView(profile.user_name);
+  form.domain = FieldView(profile.domain);
+  form.password = FieldView(profile.password_text);
+  form.roaming_identity = FieldView(profile.roaming_identity);
   if (profile.option_bits & kProfileNoCertHash) {
     form.validation = ServerValidation::kNone;
   } else if (profile.cert_hash_len != 0) {
@@ -173,7 +156,7 @@ ConfigForm LoadConfigForm(const _VELTO_WLAN_PROFILE_V120& profile) {
   } else {
     form.validation = ServerValidation::kAnyTrusted;
   }
-  form.subject = FromField(profile.subject_text);
+  form.subject = FieldView(profile.subject_text);
   form.subject_is_domain = profile.subject_kind == kProfileSubjectDomain;
   return form;
 }
@@ -220,14 +203,14 @@ void StoreConfigForm(const ConfigForm& form, _VELTO_WLAN_PROFILE_V120* profile,
                      int* password_changed) {
   bool sim_or_aka = IsSimOrAka(form.method_kind);
   if (password_changed != nullptr) *password_changed = form.password_edited && !sim_or_aka ? 1 : 0;
-  ToField(profile->user_name, form.user_name);
-  ToField(profile->roaming_identity, form.roaming_identity);
+  ReplaceTextField(profile->user_name, form.user_name);
+  ReplaceTextField(profile->roaming_identity, form.roaming_identity);
   if (sim_or_aka) return;
 
   profile->cred_mode = static_cast<uint32_t>(form.source);
   profile->inner_method = form.inner_method;
-  ToField(profile->domain, form.domain);
-  ToField(profile->password_text, form.password);
+  ReplaceTextField(profile->domain, form.domain);
+  ReplaceTextField(profile->password_text, form.password);
   uint8_t hash[kThumbprintBytes] = {};
   SecureWipe(profile->cert_hash, sizeof profile->cert_hash);
   profile->cert_hash_len = 0;
@@ -246,7 +229,7 @@ void StoreConfigForm(const ConfigForm& form, _VELTO_WLAN_PROFILE_V120* profile,
       }
       break;
   }
-  ToField(profile->subject_text, form.subject);
+  ReplaceTextField(profile->subject_text, form.subject);
   profile->subject_kind = form.subject_is_domain ? kProfileSubjectDomain : kProfileSubjectServer;
 }
 
@@ -254,9 +237,9 @@ void StoreConfigForm(const ConfigForm& form, _VELTO_WLAN_PROFILE_V120* profile,
 
 CredentialForm LoadCredentialForm(const _VELTO_WLAN_PROFILE_V120& profile) {
   CredentialForm form;
-  std::string user = FromField(profile.user_name);
-  form.domain = FromField(profile.domain);
-  form.password = FromField<SecretString>(profile.password_text);
+  std::string user(FieldView(profile.user_name));
+  form.domain = FieldView(profile.domain);
+  form.password = FieldView(profile.password_text);
   // A stored form carries "DOMAIN\user" in user_name (see StoreCredentialForm).
   if (form.domain.empty()) {
     SplitDomainUser(user, &form.domain, &form.user_name);
@@ -298,9 +281,10 @@ std::vector<FieldError> CheckCredentialForm(const CredentialForm& form) {
 }
 
 void StoreCredentialForm(const CredentialForm& form, _VELTO_WLAN_PROFILE_V120* profile) {
-  ToField(profile->user_name, form.domain.empty() ? form.user_name : form.domain + "\\" + form.user_name);
-  ToField(profile->domain, form.domain);
-  ToField(profile->password_text, form.password);
+  ReplaceTextField(profile->user_name,
+                   form.domain.empty() ? form.user_name : form.domain + "\\" + form.user_name);
+  ReplaceTextField(profile->domain, form.domain);
+  ReplaceTextField(profile->password_text, form.password);
 }
 
 // ---- the smart-card dialog
@@ -311,8 +295,8 @@ SmartCardForm LoadSmartCardForm(const _VELTO_WLAN_PROFILE_V120& profile, int fai
   AddReaders(&form, sc_list, sim_list);
   // Shown again after a failed attempt, the profile still names the reader
   // chosen then.
-  form.selected = SelectReader(form, FromField(profile.reader_name));
-  form.identity_template = FromField(profile.user_name);
+  form.selected = SelectReader(form, std::string(FieldView(profile.reader_name)));
+  form.identity_template = FieldView(profile.user_name);
   form.retry = fail_code == kRetryFailCode;
   return form;
 }
@@ -351,10 +335,12 @@ std::vector<FieldError> CheckSmartCardForm(const SmartCardForm& form) {
 }
 
 void StoreSmartCardForm(const SmartCardForm& form, _VELTO_WLAN_PROFILE_V120* profile) {
-  ToField(profile->user_name, form.identity_template);
-  ToField(profile->pin_text, SmartCardFormNeedsPin(form) ? std::string_view(form.pin) : std::string_view());
+  ReplaceTextField(profile->user_name, form.identity_template);
+  ReplaceTextField(profile->pin_text,
+                   SmartCardFormNeedsPin(form) ? std::string_view(form.pin) : std::string_view());
   bool chosen = form.selected >= 0 && static_cast<size_t>(form.selected) < form.readers.size();
-  ToField(profile->reader_name, chosen ? form.readers[form.selected].reader_name : std::string());
+  ReplaceTextField(profile->reader_name,
+                   chosen ? form.readers[form.selected].reader_name : std::string());
 }
 
 // ---- thumbprints, secrets

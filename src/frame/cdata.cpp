@@ -4,19 +4,10 @@
 #include <cstring>
 
 #include "abi/eap_abi.h"
+#include "base/text.h"
 #include "frame/user_name.h"
 
 namespace velto {
-
-void CopyTextField(char* field, size_t size, const char* text) {
-  if (field == nullptr || size == 0) return;
-  size_t n = 0;
-  if (text != nullptr) {
-    n = strnlen(text, size - 1);
-    std::memcpy(field, text, n);
-  }
-  field[n] = '\0';
-}
 
 bool MakeDefaultRecord(uint8_t eap_type, cdata* record) {
   std::memset(record, 0, sizeof *record);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/text.h"
 #include "frame/library.h"
 
 namespace velto::platform {
@@ -35,10 +36,7 @@ void LoadLibraryAlteredPath(const char* path) {
 
 void SetLibraryDirectory(const char* directory) {
   std::lock_guard<std::mutex> lock(g_directory_mutex);
-  size_t n = directory != nullptr ? std::strlen(directory) : 0;
-  if (n >= sizeof g_directory) n = sizeof g_directory - 1;
-  if (n != 0) std::memcpy(g_directory, directory, n);
-  g_directory[n] = '\0';
+  CopyTextField(g_directory, directory);
 }
 
 bool GetLibraryDirectory(char* buffer, size_t capacity) {

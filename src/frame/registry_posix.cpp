@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "abi/eap_abi.h"
+#include "base/no_throw.h"
 #include "frame/registry.h"
 
 namespace velto::platform {
@@ -47,15 +48,6 @@ uint32_t StatusFromErrno(int err) {
       return kErrorInvalidParameter;
     default:
       return kErrorInternalError;
-  }
-}
-
-template <typename F>
-uint32_t NoThrow(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return kErrorNotEnoughMemory;
   }
 }
 
@@ -121,7 +113,7 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 }
 
 uint32_t OpenMachineKey(const char* subkey, RegAccess access, RegistryKey** key) {
-  return NoThrow([&]() -> uint32_t {
+  return NoThrow(kErrorNotEnoughMemory, [&]() -> uint32_t {
     if (subkey == nullptr || key == nullptr) return kErrorInvalidParameter;
     std::string dir;
     if (!KeyDirectory(subkey, &dir)) return kErrorInvalidParameter;
@@ -139,7 +131,7 @@ uint32_t OpenMachineKey(const char* subkey, RegAccess access, RegistryKey** key)
 
 uint32_t QueryValue(RegistryKey* key, const char* name, uint32_t* type, uint8_t* data,
                     uint32_t* size) {
-  return NoThrow([&]() -> uint32_t {
+  return NoThrow(kErrorNotEnoughMemory, [&]() -> uint32_t {
     if (!ValidKey(key) || name == nullptr || size == nullptr) return kErrorInvalidParameter;
     if (!ValidComponent(name)) return kErrorInvalidParameter;
 
@@ -185,7 +177,7 @@ uint32_t QueryValue(RegistryKey* key, const char* name, uint32_t* type, uint8_t*
 
 uint32_t SetValue(RegistryKey* key, const char* name, uint32_t type, const uint8_t* data,
                   uint32_t size) {
-  return NoThrow([&]() -> uint32_t {
+  return NoThrow(kErrorNotEnoughMemory, [&]() -> uint32_t {
     if (!ValidKey(key) || name == nullptr) return kErrorInvalidParameter;
     if (key->access != RegAccess::kWrite) return kErrorAccessDenied;
     if (!ValidComponent(name) || type != kRegSz) return kErrorInvalidParameter;
@@ -222,7 +214,7 @@ uint32_t SetValue(RegistryKey* key, const char* name, uint32_t type, const uint8
 }
 
 uint32_t DeleteValue(RegistryKey* key, const char* name) {
-  return NoThrow([&]() -> uint32_t {
+  return NoThrow(kErrorNotEnoughMemory, [&]() -> uint32_t {
     if (!ValidKey(key) || name == nullptr) return kErrorInvalidParameter;
     if (key->access != RegAccess::kWrite) return kErrorAccessDenied;
     if (!ValidComponent(name)) return kErrorInvalidParameter;
@@ -236,7 +228,7 @@ uint32_t DeleteValue(RegistryKey* key, const char* name) {
 void CloseKey(RegistryKey* key) { delete key; }
 
 uint32_t CreateMachineKey(const char* subkey, RegistryKey** key) {
-  return NoThrow([&]() -> uint32_t {
+  return NoThrow(kErrorNotEnoughMemory, [&]() -> uint32_t {
     if (subkey == nullptr || key == nullptr) return kErrorInvalidParameter;
     std::string dir;
     if (!KeyDirectory(subkey, &dir)) return kErrorInvalidParameter;

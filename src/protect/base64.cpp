@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/memory.h"
+#include "base/text.h"
 
 namespace velto {
 namespace {
@@ -14,7 +15,6 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr uint8_t kNotSymbol = 0xFF;
 constexpr unsigned kWrappedLine = 72;  // characters per line of the wrapped codec
-constexpr size_t kMaxFlatText = 4096;  // the flat text decoder reads no further
 
 struct SymbolTable {
   uint8_t value[256];
@@ -367,7 +367,7 @@ bool Base64EncodeFlatText(const uint8_t* data, uint32_t length, char** out_text)
 bool Base64DecodeFlatText(char* text, uint8_t** out_bytes, uint32_t* out_length) {
   if (text == nullptr || out_bytes == nullptr || out_length == nullptr) return false;
   size_t length = 0;
-  while (length < kMaxFlatText && text[length] != '\0') ++length;
+  while (length < kMaxTextScan && text[length] != '\0') ++length;
   if (length == 0) return false;
   const WipedBlock work(std::malloc(length), length);
   if (!work) return false;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/user_name.h"
 #include "protect/base64.h"
 #include "protect/data_protection.h"
@@ -13,9 +14,6 @@
 VELTO_DECLARE_TRACE_SETTINGS()
 
 namespace velto {
-namespace {
-constexpr size_t kMaxTextScan = 4096;
-}  // namespace
 
 char* CryptProtectCustom(const char* text) {
   if (text == nullptr || text[0] == '\0') return nullptr;
@@ -50,6 +48,15 @@ char* CryptProtectCustom(const char* text) {
   }
   platform::g_data_protection->free_blob(&sealed);
   return result;
+}
+
+char* CryptProtectCustomForField(const char* text, size_t field_size) {
+  char* sealed = CryptProtectCustom(text);
+  if (sealed != nullptr && std::strlen(sealed) >= field_size) {
+    WipeAndFreeText(sealed);
+    return nullptr;
+  }
+  return sealed;
 }
 
 char* CryptUnprotectCustom(const char* text) {

@@ -3,12 +3,19 @@
 // Flag 0x01 marks it in the configuration record and the user-data record.
 #pragma once
 
+#include <cstddef>
+
 namespace velto {
 
 // Seals a text's bytes (at most 4096 are looked at). Returns a new sealed
 // text, or null for a null or empty text, a platform failure or memory
 // exhausted.
 char* CryptProtectCustom(const char* text);
+
+// CryptProtectCustom for a fixed field of `field_size` bytes: null also when
+// the sealed text and its terminator do not fit, since a sealed text cut to
+// the field would never open again. Callers treat null as a failed sealing.
+char* CryptProtectCustomForField(const char* text, size_t field_size);
 
 // Opens a sealed text (at most 4096 characters are read). Returns a new plain
 // text, or null for a null or empty text, a text that does not decode or

@@ -5,6 +5,7 @@
 
 #include "abi/eap_abi.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "protect/base64.h"
 #include "protect/data_protection.h"
 #include "trace/trace.h"
@@ -18,8 +19,6 @@ namespace {
 // only under the same value: it must never change once profiles exist.
 constexpr uint8_t kIdentityEntropyConstant[16] = {0x5E, 0x1B, 0xC7, 0x42, 0x9A, 0x03, 0xD8, 0x6F,
                                                   0x21, 0xB4, 0x7C, 0xE9, 0x30, 0x85, 0x4D, 0xF6};
-
-constexpr size_t kMaxTextScan = 4096;
 
 }  // namespace
 

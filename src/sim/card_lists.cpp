@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/text.h"
 #include "trace/trace.h"
 
 namespace velto {
@@ -22,30 +23,6 @@ constexpr uint32_t kCardHasData = kCardHasData1 | kCardHasData2;
 constexpr size_t kIdentifierTextSize = 256;
 constexpr char kIdentifierPrefix[] = "card://";
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-// The record's text fields come from another library: they need not be
-// terminated inside their field, so every read stops at the field's end.
-template <size_t N>
-size_t FieldLength(const char (&field)[N]) {
-  return strnlen(field, N);
-}
-
-// Copies at most `length` bytes of `source` into `dest` of `size` bytes,
-// always leaving a NUL behind them.
-void CopyBounded(char* dest, size_t size, const void* source, size_t length) {
-  length = std::min(length, size - 1);
-  std::memcpy(dest, source, length);
-  dest[length] = '\0';
-}
-
-// A field's text as a terminated string, for comparisons and traces.
-template <size_t N>
-struct FieldText {
-  char text[N + 1];
-  explicit FieldText(const char (&field)[N]) {
-    CopyBounded(text, sizeof text, field, FieldLength(field));
-  }
-};
 
 // A list's count as something safe to index with, whatever the memory says.
 int ClampedCount(int32_t count) { return std::clamp<int32_t>(count, 0, kMaxListEntries); }
@@ -88,18 +65,21 @@ void SnapshotCardLists(VELTO_SC_LIST_V120* sc, VELTO_SIM_LIST* sim) {
 
 void UpdateCardLists(VELTO_CARD_EVENT* event) {
   if (event == nullptr) return;
-  const FieldText reader(event->reader_name);
+  // The record comes from another library: its texts need not be terminated.
+  char reader[sizeof event->reader_name + 1];
+  FieldText(event->reader_name, reader);
 
   if (event->kind == kCardUpdated) {
-    RemoveSimReader(&g_sim_list, reader.text);
-    RemoveScReader(&g_sc_list, reader.text);
+    RemoveSimReader(&g_sim_list, reader);
+    RemoveScReader(&g_sc_list, reader);
   }
 
   if (event->kind == kCardInserted || event->kind == kCardUpdated) {
     uint32_t flags = event->flags;
     if ((flags & kCardHasData) == 0) {
-      const FieldText card(event->card_name);
-      Trace("Card [%s] in reader [%s] flags [%d]\n", card.text, reader.text,
+      char card[sizeof event->card_name + 1];
+      FieldText(event->card_name, card);
+      Trace("Card [%s] in reader [%s] flags [%d]\n", card, reader,
             static_cast<int>(flags));
       return;
     }
@@ -132,19 +112,17 @@ void UpdateCardLists(VELTO_CARD_EVENT* event) {
   }
 
   if (event->kind == kCardRemoved) {
-    RemoveSimReader(&g_sim_list, reader.text);
-    RemoveScReader(&g_sc_list, reader.text);
+    RemoveSimReader(&g_sim_list, reader);
+    RemoveScReader(&g_sc_list, reader);
   }
 }
 
 void FillSimListEntry(const VELTO_CARD_EVENT* event, VELTO_SIM_LIST_ENTRY* entry) {
   if (event == nullptr || entry == nullptr) return;
   std::memset(entry, 0, sizeof *entry);
-  CopyBounded(entry->reader_name, sizeof entry->reader_name, event->reader_name,
-              FieldLength(event->reader_name));
+  CopyTextField(entry->reader_name, FieldView(event->reader_name));
   if ((event->flags & kCardHasData) != 0) {
-    CopyBounded(entry->card_name, sizeof entry->card_name, event->card_name,
-                FieldLength(event->card_name));
+    CopyTextField(entry->card_name, FieldView(event->card_name));
     size_t data_length = std::min<size_t>(event->card_data_length, sizeof event->card_data);
     std::memcpy(entry->card_data, event->card_data, data_length);
     Trace("SIM reader [%s]with card [%s] has successfully been detected", entry->reader_name,
@@ -156,19 +134,17 @@ void FillSimListEntry(const VELTO_CARD_EVENT* event, VELTO_SIM_LIST_ENTRY* entry
 void FillScListEntry(const VELTO_CARD_EVENT* event, VELTO_SC_LIST_ENTRY* entry) {
   if (event == nullptr || entry == nullptr) return;
   std::memset(entry, 0, sizeof *entry);
-  CopyBounded(entry->reader_name, sizeof entry->reader_name, event->reader_name,
-              FieldLength(event->reader_name));
+  CopyTextField(entry->reader_name, FieldView(event->reader_name));
   if ((event->flags & kCardHasData) == 0) return;
 
   if (event->card_name[0] != '\0') {
-    CopyBounded(entry->card_name, sizeof entry->card_name, event->card_name,
-                FieldLength(event->card_name));
+    CopyTextField(entry->card_name, FieldView(event->card_name));
   } else {
     // Raw bytes with a length: at most 127 of them, so the copy stays a
     // terminated text even when the length claims the whole field or more.
     size_t length = std::min<size_t>(event->alternative_card_name_length,
                                      sizeof event->alternative_card_name - 1);
-    CopyBounded(entry->card_name, sizeof entry->card_name, event->alternative_card_name, length);
+    CopyTextField(entry->card_name, sizeof entry->card_name, event->alternative_card_name, length);
   }
 
   // The record has eight item slots whatever its count says.

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "abi/simcore.h"
+#include "base/text.h"
 #include "simcore/pcsc.h"
 #include "simcore/sim_card.h"
 
@@ -111,13 +112,6 @@ class CardSession {
   PcscChannel channel_{0};
 };
 
-template <size_t N>
-void CopyText(char (&field)[N], const std::string& text) {
-  size_t n = text.size() < N - 1 ? text.size() : N - 1;
-  std::memcpy(field, text.data(), n);
-  field[n] = '\0';
-}
-
 struct Reader {
   uint32_t state = pcsc::kStateUnaware;
   bool present = false;
@@ -132,8 +126,8 @@ void FillEvent(VELTO_CARD_EVENT* event, int32_t kind, const std::string& reader,
                const std::string& card_name, const CardInfo* sim, const std::vector<uint8_t>& atr) {
   std::memset(event, 0, sizeof *event);
   event->kind = kind;
-  CopyText(event->reader_name, reader);
-  CopyText(event->card_name, card_name);
+  CopyTextField(event->reader_name, reader);
+  CopyTextField(event->card_name, card_name);
   if (sim != nullptr) {
     size_t n = sim->iccid.size() < sizeof event->card_data ? sim->iccid.size()
                                                             : sizeof event->card_data;
@@ -362,7 +356,7 @@ int32_t StopWatching(swc_config* config) {
 extern "C" swc_config* swc_config_alloc(const char* name, int32_t options) {
   auto* config = new (std::nothrow) swc_config;
   if (config == nullptr) return nullptr;
-  if (name != nullptr) CopyText(config->name, std::string(name, strnlen(name, 260)));
+  CopyTextField(config->name, name);
   config->options = options;
   return config;
 }

@@ -9,6 +9,7 @@
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "siblings/sibling_calls.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
@@ -37,13 +38,6 @@ constexpr InnerMethod kInnerMethods[] = {
     {kPhase2EapMschapV2, 4}, {kPhase2Pap, 5}, {kPhase2Gtc, 6},    {kPhase2EapGtc, 6},
     {kPhase2EapTls, 7},
 };
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 void LoadIdentity(const cdata& record, _VELTO_WLAN_PROFILE_V120* profile) {
   // "DOMAIN\user": the domain and the user name have fields of their own;
@@ -139,12 +133,12 @@ void LoadRecord(const cdata* record, uint32_t method_kind, _VELTO_WLAN_PROFILE_V
 }
 
 void StoreTtls(_VELTO_WLAN_PROFILE_V120* profile, int password_update, cdata* record) {
-  CopyFromProfile(record->anon_identity, profile->roaming_identity);
+  CopyTextField(record->anon_identity, FieldView(profile->roaming_identity));
 
   char user[sizeof profile->user_name + 1];
   char domain[sizeof profile->domain + 1];
-  CopyFromProfile(user, profile->user_name);
-  CopyFromProfile(domain, profile->domain);
+  CopyTextField(user, FieldView(profile->user_name));
+  CopyTextField(domain, FieldView(profile->domain));
   char joined[1024] = {};
   if (domain[0] != '\0') {
     std::snprintf(joined, sizeof joined, "%s\\%s", domain, user);
@@ -168,7 +162,7 @@ void StoreTtls(_VELTO_WLAN_PROFILE_V120* profile, int password_update, cdata* re
   }
 
   char subject[sizeof profile->subject_text + 1];
-  CopyFromProfile(subject, profile->subject_text);
+  CopyTextField(subject, FieldView(profile->subject_text));
   std::memset(record->subject_match, 0, sizeof record->subject_match);
   if (subject[0] != '\0') {
     std::snprintf(record->subject_match, sizeof record->subject_match, "%s%s",
@@ -177,7 +171,7 @@ void StoreTtls(_VELTO_WLAN_PROFILE_V120* profile, int password_update, cdata* re
 
   if (password_update != 0) {
     char password[sizeof profile->password_text + 1];
-    CopyFromProfile(password, profile->password_text);
+    CopyTextField(password, FieldView(profile->password_text));
     SecureWipe(record->password, sizeof record->password);
     char* sealed = EncryptProfileIdentityData(password);
     if (sealed != nullptr) {
@@ -207,7 +201,7 @@ void StoreProfile(_VELTO_WLAN_PROFILE_V120* profile, uint32_t method_kind, int p
   if (method_kind == kProfileMethodTtls) {
     StoreTtls(profile, password_update, record);
   } else if (method_kind == kProfileMethodSim || method_kind == kProfileMethodAka) {
-    CopyFromProfile(record->identity, profile->user_name);
+    CopyTextField(record->identity, FieldView(profile->user_name));
   }
   record->eap_type = eap_type;
   record->cred_source = profile->cred_mode;

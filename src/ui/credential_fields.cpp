@@ -8,6 +8,7 @@
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/registry.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"
@@ -223,12 +224,11 @@ bool TakeFieldText(const EAP_CONFIG_INPUT_FIELD_DATA& field, char* to, size_t si
 }
 
 // Seals the plain password in `user` in place; when sealing fails the plain
-// text stays, with bit 0x1 clear. A sealed text too long for the field would
-// be cut and never open again, so it counts as a failed sealing.
+// text stays, with bit 0x1 clear (also when the sealed text does not fit).
 void SealUserPassword(udata* user) {
   user->user_flags &= ~kUserPasswordCustomProtected;
-  char* sealed = CryptProtectCustom(user->user_password);
-  if (sealed != nullptr && std::strlen(sealed) < sizeof user->user_password) {
+  char* sealed = CryptProtectCustomForField(user->user_password, sizeof user->user_password);
+  if (sealed != nullptr) {
     SecureWipe(user->user_password, sizeof user->user_password);
     CopyTextField(user->user_password, sealed);
     user->user_flags |= kUserPasswordCustomProtected;

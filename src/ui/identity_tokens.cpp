@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "trace/trace.h"
 
 namespace velto {
 namespace {
 
-constexpr size_t kMaxScan = 4096;
 constexpr uint32_t kMethodKindAka = 8;
 constexpr size_t kMaxIdentity = kIdentityOutputSize - 1;
 
@@ -37,8 +37,8 @@ void ReplaceIdentityTokens(char* identity_template, uint32_t method_kind) {
 
 int ExpandIdentityTokens(const char* imsi, const char* identity_template, char* output) {
   if (imsi == nullptr || identity_template == nullptr || output == nullptr) return 1;
-  const size_t imsi_length = strnlen(imsi, kMaxScan);
-  const size_t template_length = strnlen(identity_template, kMaxScan);
+  const size_t imsi_length = strnlen(imsi, kMaxTextScan);
+  const size_t template_length = strnlen(identity_template, kMaxTextScan);
   if (template_length == 0) return 1;
 
   size_t count = 0;  // characters put into the output so far

@@ -7,6 +7,7 @@
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "siblings/sibling_calls.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"
@@ -52,15 +53,15 @@ bool ReadSimIdentity(_VELTO_WLAN_PROFILE_V120* profile, udata* user) {
     if (config == nullptr) return false;
     char reader[sizeof profile->reader_name + 1];
     char pin[sizeof profile->pin_text + 1];
-    CopyFromProfile(reader, profile->reader_name);
-    CopyFromProfile(pin, profile->pin_text);
+    CopyTextField(reader, FieldView(profile->reader_name));
+    CopyTextField(pin, FieldView(profile->pin_text));
     int32_t status =
         siblings::swc_scard_get_imsi(config, reader, pin[0] != '\0' ? pin : nullptr, imsi, &length);
     SecureWipe(pin, sizeof pin);
     if (status == 0) {
       imsi[kImsiSize - 1] = '\0';
       char identity_template[kIdentityTemplateSize + 1];
-      CopyFromProfile(identity_template, profile->user_name);
+      CopyTextField(identity_template, FieldView(profile->user_name));
       ExpandIdentityTokens(imsi, identity_template, user->sim_identity);
       user->sim_identity[sizeof user->sim_identity - 1] = '\0';
       return true;
@@ -71,15 +72,12 @@ bool ReadSimIdentity(_VELTO_WLAN_PROFILE_V120* profile, udata* user) {
 }
 
 void FillUserData(_VELTO_WLAN_PROFILE_V120* profile, const cdata& record, udata* user) {
-  CopyFromProfile(user->user_identity, sizeof user->user_identity, profile->user_name,
-                  sizeof profile->user_name);
+  CopyTextField(user->user_identity, FieldView(profile->user_name));
 
   char password[sizeof profile->password_text + 1];
-  CopyFromProfile(password, profile->password_text);
-  char* sealed = CryptProtectCustom(password);
-  // A sealed text too long for the field would be cut and never open again:
-  // treated as a failed protection.
-  if (sealed != nullptr && std::strlen(sealed) < sizeof user->user_password) {
+  CopyTextField(password, FieldView(profile->password_text));
+  char* sealed = CryptProtectCustomForField(password, sizeof user->user_password);
+  if (sealed != nullptr) {
     Trace("Encoded Password : [%s]", sealed);
     CopyTextField(user->user_password, sealed);
     user->user_flags |= kUserPasswordCustomProtected;
@@ -90,8 +88,7 @@ void FillUserData(_VELTO_WLAN_PROFILE_V120* profile, const cdata& record, udata*
   std::free(sealed);
   SecureWipe(password, sizeof password);
 
-  CopyFromProfile(user->user_pin, sizeof user->user_pin, profile->pin_text,
-                  sizeof profile->pin_text);
+  CopyTextField(user->user_pin, FieldView(profile->pin_text));
   std::memcpy(user->sim_reader, profile->reader_name, sizeof user->sim_reader);
   user->sim_reader[sizeof user->sim_reader - 1] = '\0';
 
@@ -113,7 +110,7 @@ LPWSTR WidenIdentity(const char* identity, DWORD* status) {
     *status = kErrorNotEnoughMemory;
     return nullptr;
   }
-  int length = static_cast<int>(strnlen(identity, 4096));
+  int length = static_cast<int>(strnlen(identity, kMaxTextScan));
   if (platform::MultiByteToWide(platform::CodePage::kUtf8, identity, length, wide,
                                 kMaxIdentityUnits) == 0) {
     std::free(wide);

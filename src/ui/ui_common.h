@@ -1,7 +1,6 @@
 // What the user-interface exports share.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "abi/eap_abi.h"
@@ -15,14 +14,5 @@ uint32_t MethodKindOf(uint8_t eap_type);
 // A new zero-filled error record carrying a copy of the method type, or null
 // when memory runs out. The host frees it with EapPeerFreeErrorMemory.
 EAP_ERROR* NewErrorRecord(const EAP_METHOD_TYPE& method_type);
-
-// Copies a profile text that the dialog library may have filled to its last
-// byte: never more than the field holds, and always terminated.
-void CopyFromProfile(char* to, size_t to_size, const char* from, size_t from_size);
-
-template <size_t N, size_t M>
-void CopyFromProfile(char (&to)[N], const char (&from)[M]) {
-  CopyFromProfile(to, N, from, M);
-}
 
 }  // namespace velto

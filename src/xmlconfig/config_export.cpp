@@ -7,6 +7,7 @@
 
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
@@ -23,11 +24,10 @@ constexpr int kWideUnitsAllowed = 16384;
 // zeroed) for it.
 constexpr size_t kWideBufferBytes = sizeof(WCHAR) * kWideUnitsAllowed;
 
-// The length of a fixed text field, for "%.*s": a host's record may fill a
-// field to its last byte.
+// FieldLength as the precision of "%.*s".
 template <size_t N>
-int FieldLength(const char (&field)[N]) {
-  return static_cast<int>(strnlen(field, N));
+int PrintLength(const char (&field)[N]) {
+  return static_cast<int>(FieldLength(field));
 }
 
 // Formats templates one after the other into a fixed buffer; each is cut at
@@ -63,7 +63,7 @@ class XmlText {
 // refuses besides ("]]>", control characters) fails the load.
 template <size_t N>
 bool IsCharacterData(const char (&field)[N]) {
-  const size_t n = strnlen(field, N);
+  const size_t n = FieldLength(field);
   return std::memchr(field, '<', n) == nullptr && std::memchr(field, '&', n) == nullptr;
 }
 
@@ -72,7 +72,7 @@ bool IsCharacterData(const char (&field)[N]) {
 // as "any" (any trusted server), "  " as the empty text (no validation).
 template <size_t N>
 bool TrimsToItself(const char (&field)[N]) {
-  const size_t n = strnlen(field, N);
+  const size_t n = FieldLength(field);
   auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   return n == 0 || (!space(field[0]) && !space(field[n - 1]));
 }
@@ -147,11 +147,11 @@ size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
 
   if (WritesSavedCredentials(*record)) {
     xml.Append("<%s>", "credSaved");
-    xml.Append("<identity encrypted='false'>%.*s</identity>", FieldLength(record->identity),
+    xml.Append("<identity encrypted='false'>%.*s</identity>", PrintLength(record->identity),
                record->identity);
     SealSavedPassword(record);
     if ((record->flags & kFlagPasswordProfileEncrypted) != 0) {
-      xml.Append("<password encrypted='true'>%.*s</password>", FieldLength(record->password),
+      xml.Append("<password encrypted='true'>%.*s</password>", PrintLength(record->password),
                  record->password);
     } else if (record->password[0] == '\0') {
       // Nothing to hide: written empty, it reads back as the empty password.
@@ -166,7 +166,7 @@ size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
   }
 
   if (record->anon_identity[0] != '\0') {
-    xml.Append("<anonymousIdentity>%.*s</anonymousIdentity>", FieldLength(record->anon_identity),
+    xml.Append("<anonymousIdentity>%.*s</anonymousIdentity>", PrintLength(record->anon_identity),
                record->anon_identity);
   } else {
     xml.Append("<anonymousIdentity>%s</anonymousIdentity>", kDefaultAnonymousIdentity);
@@ -177,12 +177,12 @@ size_t build_eap_ttls_xml(cdata* record, char* destination, size_t capacity) {
   } else if (std::strcmp(record->ca_hash, "any") == 0) {
     xml.Append("<anyTrustedServer />");
   } else {
-    xml.Append("<serverCertificateHash>%.*s</serverCertificateHash>", FieldLength(record->ca_hash),
+    xml.Append("<serverCertificateHash>%.*s</serverCertificateHash>", PrintLength(record->ca_hash),
                record->ca_hash);
   }
 
   if (record->subject_match[0] != '\0') {
-    xml.Append("<subjectMatchString>%.*s</subjectMatchString>", FieldLength(record->subject_match),
+    xml.Append("<subjectMatchString>%.*s</subjectMatchString>", PrintLength(record->subject_match),
                record->subject_match);
   } else {
     xml.Append("<noSubjectMatch />");
@@ -198,11 +198,11 @@ size_t build_eap_sim_aka_xml(const cdata* record, char* destination, size_t capa
   XmlText xml(destination, capacity);
   xml.Append("<%s xmlns='%s'>", method, kVendorNamespace);
   if (record->alternative_identity[0] != '\0') {
-    xml.Append("<%s>%.*s</%s>", "alternativeIdentity", FieldLength(record->alternative_identity),
+    xml.Append("<%s>%.*s</%s>", "alternativeIdentity", PrintLength(record->alternative_identity),
                record->alternative_identity, "alternativeIdentity");
   }
   if (record->identity[0] != '\0') {
-    xml.Append("<%s>%.*s</%s>", "decorativeIdentity", FieldLength(record->identity),
+    xml.Append("<%s>%.*s</%s>", "decorativeIdentity", PrintLength(record->identity),
                record->identity, "decorativeIdentity");
   }
   xml.Append("</%s>", method);

@@ -5,6 +5,7 @@
 
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/text_convert.h"
 #include "protect/base64.h"
 #include "protect/custom_protect.h"
@@ -16,8 +17,6 @@
 
 namespace velto::xml {
 namespace {
-
-constexpr size_t kMaxTextScan = 4096;
 
 // A text read from the document; plain secrets are wiped when it goes.
 struct ReadText {
@@ -221,13 +220,7 @@ DWORD WINAPI EapPeerConfigXml2Blob(DWORD, EAP_METHOD_TYPE eapMethodType,
         return status;
       }
       if ((record->flags & kFlagPasswordProfileEncrypted) == 0) {
-        char* sealed = CryptProtectCustom(record->password);
-        // A sealed text too long for the field is treated as a failed
-        // protection: a cut sealed text could never be opened again.
-        if (sealed != nullptr && std::strlen(sealed) >= sizeof record->password) {
-          std::free(sealed);
-          sealed = nullptr;
-        }
+        char* sealed = CryptProtectCustomForField(record->password, sizeof record->password);
         if (sealed != nullptr) {
           Trace("Encoded Password : [%s]", sealed);
           SecureWipe(record->password, sizeof record->password);

@@ -4,12 +4,11 @@
 #include <cstring>
 
 #include "base/memory.h"
+#include "base/text.h"
 #include "frame/text_convert.h"
 
 namespace velto::xml {
 namespace {
-
-constexpr size_t kMaxTextUnits = 4096;
 
 using WText = MallocPtr<WCHAR>;
 
@@ -50,12 +49,12 @@ class WideLiteral {
   const WCHAR* units_ = nullptr;
 };
 
-// n + 1 bytes for a string of n units (counted up to 4096) and its
+// n + 1 bytes for a string of n units (counted up to kMaxTextScan) and its
 // terminator: the conversion fails unless every unit is one UTF-8 byte.
 char* ToUtf8Bounded(const WCHAR* text) {
   size_t n = 0;
-  while (n < kMaxTextUnits && text[n] != 0) ++n;
-  if (text[n] != 0) return nullptr;  // longer than 4096 units
+  while (n < kMaxTextScan && text[n] != 0) ++n;
+  if (text[n] != 0) return nullptr;  // longer than kMaxTextScan units
   char* out = static_cast<char*>(std::malloc(n + 1));
   if (out == nullptr) return nullptr;
   // The length is known: the terminator at text[n] is converted with the rest.

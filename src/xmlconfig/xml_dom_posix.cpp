@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "base/no_throw.h"
 #include "frame/text_convert.h"
 #include "xmlconfig/xml_dom.h"
 #include "xmlconfig/xml_serialize_posix.h"
@@ -53,15 +54,6 @@ xmlNodePtr AsXml(DomNode* node) { return reinterpret_cast<xmlNodePtr>(node); }
 DomNode* AsNode(xmlNodePtr node) { return reinterpret_cast<DomNode*>(node); }
 const char* AsChars(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
 const xmlChar* AsXmlChars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
-
-template <typename T, typename F>
-T NoThrow(T failed, F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return failed;
-  }
-}
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
