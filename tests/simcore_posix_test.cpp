@@ -136,7 +136,9 @@ class SimcoreTest : public testing::Test {
     swc_config* config = swc().config_alloc("SupplicantPlugin_00-00-00-00-00-00", 1);
     EXPECT_NE(config, nullptr);
     EXPECT_EQ(swc().set_event_cb(config, Events::Callback, events), 0);
-    if (watch) EXPECT_EQ(swc().init(config), 0);
+    if (watch) {
+      EXPECT_EQ(swc().init(config), 0);
+    }
     return config;
   }
   void Close(swc_config* config) {
