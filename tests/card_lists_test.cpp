@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace velto {
@@ -29,12 +32,11 @@ void SetText(char (&field)[N], const std::string& text) {
 
 // The record is ~99 KB: always on the heap, zeroed. Each of its `items`
 // items has a one-byte identifier.
-EventPtr MakeEvent(int32_t kind, const std::string& reader, uint32_t flags = kData, int items = 0,
-                   const std::string& card = "Card") {
+EventPtr MakeEvent(int32_t kind, const std::string& reader, uint32_t flags = kData, int items = 0) {
   auto event = std::make_unique<VELTO_CARD_EVENT>();
   event->kind = kind;
   SetText(event->reader_name, reader);
-  SetText(event->card_name, card);
+  SetText(event->card_name, "Card");
   event->flags = flags;
   event->item_count = items;
   for (int n = 0; n < items; ++n) event->items[n].identifier_length = 1;
@@ -69,30 +71,33 @@ bool AllZero(const void* data, size_t size) {
   return std::all_of(p, p + size, [](uint8_t b) { return b == 0; });
 }
 
+// The readers listed; a SIM entry with the PIN enabled marked '*'.
 template <typename List>
 Names Readers(const List& list) {
   Names names;
-  for (int i = 0; i < list.count; ++i) names.push_back(list.entries[i].reader_name);
+  for (int i = 0; i < list.count; ++i) {
+    names.push_back(list.entries[i].reader_name);
+    if constexpr (std::is_same_v<List, VELTO_SIM_LIST>) {
+      if (list.entries[i].pin_enabled != 0) names.back() += '*';
+    }
+  }
   return names;
 }
 
-// One step per word: '+' inserted, '-' removed, '~' updated, '?' an unknown
-// kind; then the reader's letter; then a digit for the item count; '!' for
-// an event without card data.
-void ApplySteps(const std::string& steps) {
-  for (size_t i = 0; i < steps.size(); ++i) {
-    if (steps[i] == ' ') continue;
-    int32_t kind = steps[i] == '+' ? kCardInserted : steps[i] == '-' ? kCardRemoved
-                 : steps[i] == '~' ? kCardUpdated : 5;
-    std::string reader(1, steps[++i]);
-    int items = 0;
-    uint32_t flags = kData;
-    for (; i + 1 < steps.size() && steps[i + 1] != ' '; ++i) {
-      if (steps[i + 1] == '!') flags = 0;
-      else items = steps[i + 1] - '0';
-    }
-    UpdateCardLists(MakeEvent(kind, reader, flags, items).get());
+Names Words(const std::string& text) {
+  std::istringstream in(text);
+  Names words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+uint32_t Flags(const std::string& letters) {
+  uint32_t flags = 0;
+  for (char c : letters) {
+    flags |= c == 'd' ? kCardHasData1 : c == 'D' ? kCardHasData2 : c == 'p' ? kCardPinEnabled
+           : c == 's' ? kCardToSimList : c == 'c' ? kCardToScList : 0;
   }
+  return flags;
 }
 
 class CardLists : public testing::Test {
@@ -101,69 +106,44 @@ class CardLists : public testing::Test {
   void TearDown() override { ClearCardLists(); }
 };
 
-TEST_F(CardLists, EventSequences) {
-  struct Case {
-    const char* steps;
-    Names sim;
-    Names sc;
-  } cases[] = {
-      {"+A", {"A"}, {}},
-      {"+A2", {}, {"A"}},
-      {"+A!", {}, {}},                   // no card data: nothing added
-      {"+A +B -A", {"B"}, {}},           // B moves to index 0
-      {"+A1 +B1 +C1 -B", {}, {"A", "C"}},
-      {"+A +B3 -Z", {"A"}, {"B"}},       // unknown reader
-      {"+A +A1 -A", {}, {}},             // removed from both lists
-      {"+A +A", {"A", "A"}, {}},         // inserted twice: listed twice
-      // The entry that moves up into a freed place is not compared again; one
-      // further on is.
-      {"+A +A +B -A", {"A", "B"}, {}},
-      {"+A +B +A +A -A", {"B", "A"}, {}},
-      {"~A", {"A"}, {}},
-      {"+A +B ~A", {"B", "A"}, {}},      // updated replaces, at the end
-      {"+A ~A2", {}, {"A"}},             // a SIM becomes a smart card
-      {"+A2 ~A", {"A"}, {}},
-      {"+A +A1 ~A!", {}, {}},            // updated without card data only removes
-      {"+A ?A ?B ?A1", {"A"}, {}},       // other kinds change nothing
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.steps);
+// tests/vectors/card_lists/events.txt says how to read its cases.
+TEST_F(CardLists, EventSequencesFromVectors) {
+  std::ifstream in(std::string(VELTO_VECTORS_DIR) + "/card_lists/events.txt");
+  ASSERT_TRUE(in.good());
+  int cases = 0;
+  for (std::string line; std::getline(in, line);) {
+    line = line.substr(0, line.find('#'));
+    if (line.find('|') == std::string::npos) continue;
+    SCOPED_TRACE(line);
+    ++cases;
     ClearCardLists();
-    ApplySteps(c.steps);
-    EXPECT_EQ(Readers(g_sim_list), c.sim);
-    EXPECT_EQ(Readers(g_sc_list), c.sc);
+    std::istringstream parts(line);
+    std::string events, sim, sc;
+    std::getline(parts, events, '|');
+    std::getline(parts, sim, '|');
+    std::getline(parts, sc);
+    for (const std::string& step : Words(events)) {
+      size_t colon = step.find(':'), equals = step.find('=');
+      std::string head = step.substr(0, std::min(colon, equals));
+      int32_t kind = head[0] == '+' ? kCardInserted : head[0] == '-' ? kCardRemoved
+                   : head[0] == '~' ? kCardUpdated : 5;
+      uint32_t flags = colon == std::string::npos ? kData
+                                                  : Flags(step.substr(colon + 1, equals - colon - 1));
+      EventPtr event = MakeEvent(kind, head.substr(1, 1), flags, head.size() > 2 ? head[2] - '0' : 0);
+      UpdateCardLists(event.get());
+      if (equals != std::string::npos) {
+        EXPECT_EQ(event->flags, Flags(step.substr(equals + 1))) << step;
+      }
+    }
+    EXPECT_EQ(Readers(g_sim_list), Words(sim));
+    EXPECT_EQ(Readers(g_sc_list), Words(sc));
     // No stale copy of a removed entry stays behind the count.
-    EXPECT_TRUE(AllZero(&g_sim_list.entries[c.sim.size()],
-                        sizeof(VELTO_SIM_LIST_ENTRY) * (kMaxListEntries - c.sim.size())));
-    EXPECT_TRUE(AllZero(&g_sc_list.entries[c.sc.size()],
-                        sizeof(VELTO_SC_LIST_ENTRY) * (kMaxListEntries - c.sc.size())));
+    size_t sims = std::min<size_t>(g_sim_list.count, kMaxListEntries);
+    size_t scs = std::min<size_t>(g_sc_list.count, kMaxListEntries);
+    EXPECT_TRUE(AllZero(&g_sim_list.entries[sims], sizeof(VELTO_SIM_LIST_ENTRY) * (kMaxListEntries - sims)));
+    EXPECT_TRUE(AllZero(&g_sc_list.entries[scs], sizeof(VELTO_SC_LIST_ENTRY) * (kMaxListEntries - scs)));
   }
-}
-
-TEST_F(CardLists, FlagsWrittenBack) {
-  struct Case {
-    int32_t kind;
-    uint32_t flags;
-    int items;
-    uint32_t expected;
-  } cases[] = {
-      {kCardInserted, kCardHasData1, 0, kCardHasData1 | kCardToSimList},
-      {kCardInserted, kCardHasData2 | kCardToScList, 0, kCardHasData2 | kCardToSimList},
-      {kCardInserted, kCardHasData1 | kCardToSimList, 2, kCardHasData1 | kCardToScList},
-      {kCardInserted, kCardToScList, 3, kCardToScList},  // no card data: untouched
-      {kCardRemoved, kCardHasData1, 0, kCardHasData1},
-      {kCardUpdated, kCardHasData1 | kCardPinEnabled, 0,
-       kCardHasData1 | kCardPinEnabled | kCardToSimList},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "kind " << c.kind << " flags " << c.flags);
-    EventPtr event = MakeEvent(c.kind, "A", c.flags, c.items);
-    UpdateCardLists(event.get());
-    EXPECT_EQ(event->flags, c.expected);
-  }
-  // The last event, an update with the PIN flag, left its reader listed so.
-  ASSERT_EQ(Readers(g_sim_list), Names{"A"});
-  EXPECT_EQ(g_sim_list.entries[0].pin_enabled, 1u);
+  EXPECT_GE(cases, 24);
 }
 
 // The record's names need not end inside their fields: each copy stops at
@@ -221,9 +201,10 @@ TEST_F(CardLists, ScEntryContents) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.item_count);
-    EventPtr event = MakeEvent(kCardInserted, "", c.flags, kMaxCardItems, "");
+    EventPtr event = MakeEvent(kCardInserted, "", c.flags, kMaxCardItems);
     event->item_count = c.item_count;
     std::memset(event->reader_name, 'R', sizeof event->reader_name);
+    std::memset(event->card_name, 0, sizeof event->card_name);
     std::memcpy(event->card_name, c.card.data(), c.card.size());
     std::memcpy(event->alternative_card_name, c.alternative.data(), c.alternative.size());
     std::memset(event->reserved1, 'X', sizeof event->reserved1);  // follows the field
@@ -240,47 +221,108 @@ TEST_F(CardLists, ScEntryContents) {
   }
 }
 
-// Slot n is item n's, an item without identifier leaving its slot empty.
-TEST_F(CardLists, ScIdentifiersKeepTheirItemsSlots) {
-  ApplySteps("+O1");
+// One 520-byte slot per item: slot n is item n's, an item without identifier
+// leaving its slot empty; the label has no terminator in its field and gets
+// only the room the identifier leaves.
+TEST_F(CardLists, IdentifiersKeepTheirSlotsAndBounds) {
   EventPtr event = MakeEvent(kCardInserted, "R", kData, 3);
-  VELTO_CARD_ITEM* items = event->items;
-  std::memcpy(items[0].identifier, "\x0A\xFF", 2);
-  items[0].identifier_length = 2;
-  SetText(items[0].label, "abc");
-  items[1].identifier_length = 0;
-  SetText(items[1].label, "no identifier");
-  std::memcpy(items[2].identifier, "\x02\x03", 2);
-  items[2].identifier_length = 2;
-  SetText(items[2].label, "third");
-  UpdateCardLists(event.get());
-  ASSERT_EQ(Readers(g_sc_list), (Names{"O", "R"}));
-  const VELTO_SC_LIST_ENTRY& entry = g_sc_list.entries[1];
-  EXPECT_STREQ(entry.card_name, "Card");
-  EXPECT_EQ(entry.item_count, 3);
-  EXPECT_STREQ(entry.identifiers[0], "card://0affabc");
-  EXPECT_TRUE(AllZero(entry.identifiers[1], 520));
-  EXPECT_STREQ(entry.identifiers[2], "card://0203third");
-  EXPECT_TRUE(AllZero(entry.identifiers[3], 7 * 520));
+  std::memcpy(event->items[0].identifier, "\x0A\xFF", 2);
+  event->items[0].identifier_length = 2;
+  SetText(event->items[0].label, "abc");
+  event->items[1].identifier_length = 0;
+  SetText(event->items[1].label, "no identifier");
+  Guarded<VELTO_SC_LIST_ENTRY> entry(0xEE);
+  FillScListEntry(event.get(), entry.get());
+  EXPECT_STREQ(entry->identifiers[0], "card://0affabc");
+  EXPECT_TRUE(AllZero(entry->identifiers[1], 520));
+  EXPECT_STREQ(entry->identifiers[2], "card://00");
+  EXPECT_TRUE(AllZero(entry->identifiers[3], 7 * 520));
+
+  const std::string prefix = "card://";
+  std::string hex124;
+  for (int i = 0; i < 124; ++i) hex124 += "ab";
+  struct Case {
+    int32_t length;
+    std::string expected;
+  } cases[] = {
+      {-5, ""},
+      {1, prefix + "ab" + std::string(246, 'L')},
+      {120, prefix + hex124.substr(0, 240) + "LLLLLLLL"},
+      {124, prefix + hex124},   // no room for the label
+      {125, prefix + hex124},   // identifier cut
+      {5000, prefix + hex124},  // more than the record holds
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    event = MakeEvent(kCardInserted, "R", kData, 1);
+    std::memset(event->items[0].identifier, 0xAB, sizeof event->items[0].identifier);
+    std::memset(event->items[0].label, 'L', sizeof event->items[0].label);
+    event->items[0].identifier_length = c.length;
+    FillScListEntry(event.get(), entry.get());
+    const char* slot = entry->identifiers[0];
+    EXPECT_EQ(std::string(slot, strnlen(slot, 520)), c.expected);
+    EXPECT_TRUE(AllZero(slot + c.expected.size(), 520 - c.expected.size()));
+    EXPECT_TRUE(entry.Intact());
+  }
 }
 
-TEST_F(CardLists, NullArgumentsChangeNothing) {
-  ApplySteps("+A +B1");
+// Null pointers, unterminated names and counts out of range: nothing is
+// read or written past a field or a list.
+TEST_F(CardLists, DamagedInputStaysInBounds) {
+  EventPtr event = MakeEvent(kCardInserted, "A");
+  UpdateCardLists(event.get());
+  UpdateCardLists(MakeEvent(kCardInserted, "B", kData, 1).get());
   UpdateCardLists(nullptr);
   RemoveSimReader(nullptr, "A");
   RemoveScReader(nullptr, "B");
   RemoveSimReader(&g_sim_list, nullptr);
   RemoveScReader(&g_sc_list, nullptr);
-  FillSimListEntry(MakeEvent(kCardInserted, "C").get(), nullptr);
-  FillScListEntry(MakeEvent(kCardInserted, "C").get(), nullptr);
+  FillSimListEntry(event.get(), nullptr);
+  FillScListEntry(event.get(), nullptr);
   FillSimListEntry(nullptr, &g_sim_list.entries[0]);
   FillScListEntry(nullptr, &g_sc_list.entries[0]);
   EXPECT_EQ(Readers(g_sim_list), Names{"A"});
   EXPECT_EQ(Readers(g_sc_list), Names{"B"});
+
+  // An unterminated reader name is listed cut at its field, and found again so.
+  ClearCardLists();
+  std::memset(event->reader_name, 'R', sizeof event->reader_name);
+  UpdateCardLists(event.get());
+  ASSERT_EQ(Readers(g_sim_list), Names{std::string(132, 'R')});
+  event->kind = kCardRemoved;
+  UpdateCardLists(event.get());
+  EXPECT_EQ(g_sim_list.count, 0);
+
+  // Removal from a list whose count is past its entries, or below zero.
+  Guarded<VELTO_SIM_LIST> sim;
+  for (int i = 0; i < kMaxListEntries; ++i) SetText(sim->entries[i].reader_name, std::to_string(i));
+  sim->count = 57;
+  RemoveSimReader(sim.get(), "0");
+  EXPECT_EQ(sim->count, 9);
+  EXPECT_STREQ(sim->entries[0].reader_name, "1");
+  EXPECT_TRUE(sim.Intact());
+  sim->count = -4;
+  RemoveSimReader(sim.get(), "1");
+  EXPECT_EQ(sim->count, -4);
+  // An unterminated name in a damaged entry matches nothing and is not read past.
+  Guarded<VELTO_SC_LIST_V120> damaged(0x41);
+  damaged->count = 1;
+  RemoveScReader(damaged.get(), std::string(300, 'A').c_str());
+  EXPECT_EQ(damaged->count, 1);
+  EXPECT_TRUE(damaged.Intact());
+  // Appends to the module-wide lists.
+  g_sim_list.count = -3;
+  g_sc_list.count = 1000;
+  UpdateCardLists(MakeEvent(kCardInserted, "A").get());
+  UpdateCardLists(MakeEvent(kCardInserted, "B", kData, 1).get());
+  EXPECT_EQ(Readers(g_sim_list), Names{"A"});
+  EXPECT_EQ(g_sc_list.count, 1000);
+  EXPECT_TRUE(AllZero(&g_sc_list.entries, sizeof g_sc_list.entries));
 }
 
 TEST_F(CardLists, SnapshotLockAndClear) {
-  ApplySteps("+A +B1");
+  UpdateCardLists(MakeEvent(kCardInserted, "A").get());
+  UpdateCardLists(MakeEvent(kCardInserted, "B", kData, 1).get());
   auto sim = std::make_unique<VELTO_SIM_LIST>();
   auto sc = std::make_unique<VELTO_SC_LIST_V120>();
   SnapshotCardLists(sc.get(), nullptr);
@@ -317,102 +359,6 @@ TEST_F(CardLists, SnapshotLockAndClear) {
   other.join();
   EXPECT_TRUE(AllZero(&g_sim_list, sizeof g_sim_list));
   EXPECT_TRUE(AllZero(&g_sc_list, sizeof g_sc_list));
-}
-
-// ---- Bounds ----
-
-TEST_F(CardLists, FullListDropsTheAppendButWritesTheFlags) {
-  // SIM readers a to j, smart-card readers A to J.
-  for (int i = 0; i < kMaxListEntries; ++i) {
-    ApplySteps({'+', char('a' + i), ' ', '+', char('A' + i), '1'});
-  }
-  auto sim_before = std::make_unique<VELTO_SIM_LIST>(g_sim_list);
-  auto sc_before = std::make_unique<VELTO_SC_LIST_V120>(g_sc_list);
-  EventPtr sim = MakeEvent(kCardInserted, "k");
-  EventPtr sc = MakeEvent(kCardInserted, "K", kData, 1);
-  UpdateCardLists(sim.get());
-  UpdateCardLists(sc.get());
-  EXPECT_EQ(sim->flags, kData | kCardToSimList);
-  EXPECT_EQ(sc->flags, kData | kCardToScList);
-  EXPECT_EQ(std::memcmp(sim_before.get(), &g_sim_list, sizeof g_sim_list), 0);
-  EXPECT_EQ(std::memcmp(sc_before.get(), &g_sc_list, sizeof g_sc_list), 0);
-
-  // An update of a listed reader still replaces it in a full list.
-  ApplySteps("~a");
-  EXPECT_EQ(g_sim_list.count, kMaxListEntries);
-  EXPECT_STREQ(g_sim_list.entries[0].reader_name, "b");
-  EXPECT_STREQ(g_sim_list.entries[9].reader_name, "a");
-}
-
-// The label has no terminator in its field: it gets only the room left.
-TEST_F(CardLists, IdentifierIsBounded) {
-  const std::string prefix = "card://";
-  std::string hex124;
-  for (int i = 0; i < 124; ++i) hex124 += "ab";
-  struct Case {
-    int32_t length;
-    std::string expected;
-  } cases[] = {
-      {-5, ""},
-      {1, prefix + "ab" + std::string(246, 'L')},
-      {120, prefix + hex124.substr(0, 240) + "LLLLLLLL"},
-      {124, prefix + hex124},   // no room for the label
-      {125, prefix + hex124},   // identifier cut
-      {5000, prefix + hex124},  // more than the record holds
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.length);
-    EventPtr event = MakeEvent(kCardInserted, "R", kData, 1);
-    std::memset(event->items[0].identifier, 0xAB, sizeof event->items[0].identifier);
-    std::memset(event->items[0].label, 'L', sizeof event->items[0].label);
-    event->items[0].identifier_length = c.length;
-    Guarded<VELTO_SC_LIST_ENTRY> entry(0xEE);
-    FillScListEntry(event.get(), entry.get());
-    const char* slot = entry->identifiers[0];
-    EXPECT_EQ(std::string(slot, strnlen(slot, 520)), c.expected);
-    EXPECT_TRUE(AllZero(slot + c.expected.size(), 520 - c.expected.size()));
-    EXPECT_TRUE(entry.Intact());
-  }
-}
-
-// An unterminated reader name is listed cut at its field, and found again so.
-TEST_F(CardLists, UnterminatedReaderIsFoundByItsNextEvent) {
-  EventPtr event = MakeEvent(kCardInserted, "");
-  std::memset(event->reader_name, 'R', sizeof event->reader_name);
-  UpdateCardLists(event.get());
-  ASSERT_EQ(Readers(g_sim_list), Names{std::string(132, 'R')});
-  event->kind = kCardRemoved;
-  UpdateCardLists(event.get());
-  EXPECT_EQ(g_sim_list.count, 0);
-}
-
-TEST_F(CardLists, CorruptedCountIsClamped) {
-  // Removal from a list whose count is past its entries, or below zero.
-  Guarded<VELTO_SIM_LIST> sim;
-  for (int i = 0; i < kMaxListEntries; ++i) SetText(sim->entries[i].reader_name, std::to_string(i));
-  sim->count = 57;
-  RemoveSimReader(sim.get(), "0");
-  EXPECT_EQ(sim->count, 9);
-  EXPECT_STREQ(sim->entries[0].reader_name, "1");
-  EXPECT_TRUE(sim.Intact());
-  sim->count = -4;
-  RemoveSimReader(sim.get(), "1");
-  EXPECT_EQ(sim->count, -4);
-
-  // An unterminated name in a damaged entry matches nothing and is not read past.
-  Guarded<VELTO_SC_LIST_V120> damaged(0x41);
-  damaged->count = 1;
-  RemoveScReader(damaged.get(), std::string(300, 'A').c_str());
-  EXPECT_EQ(damaged->count, 1);
-  EXPECT_TRUE(damaged.Intact());
-
-  // Appends to the module-wide lists.
-  g_sim_list.count = -3;
-  g_sc_list.count = 1000;
-  ApplySteps("+A +B1");
-  EXPECT_EQ(Readers(g_sim_list), Names{"A"});
-  EXPECT_EQ(g_sc_list.count, 1000);
-  EXPECT_TRUE(AllZero(&g_sc_list.entries, sizeof g_sc_list.entries));
 }
 
 }  // namespace

@@ -43,9 +43,9 @@ bool Entry(void* library, const char* name, Fn** entry, std::string* error) {
   return *entry != nullptr;
 }
 
-}  // namespace
-
 std::string SimChainDir() { return BinDir() + PathSeparator() + "simchain"; }
+
+}  // namespace
 
 SimChain::~SimChain() {
   if (dialogs_.reset != nullptr) dialogs_.reset();

@@ -14,9 +14,6 @@
 
 namespace velto::test {
 
-// bin/tests/simchain.
-std::string SimChainDir();
-
 struct SimcoreEntries {
   swc_config_alloc_fn* config_alloc = nullptr;
   swc_scard_set_event_cb_fn* set_event_cb = nullptr;

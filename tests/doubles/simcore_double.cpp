@@ -48,8 +48,7 @@ struct ImsiAnswer {
 };
 
 std::mutex g_mutex;
-std::condition_variable g_idle;     // signalled when a delivery ends
-std::condition_variable g_changed;  // signalled on every call and when the hold ends
+std::condition_variable g_changed;  // on every call, when the hold ends and when a delivery ends
 
 // All below are guarded by g_mutex.
 bool g_fail_alloc = false;
@@ -93,13 +92,28 @@ int Occurrences(const std::string& what) {
 
 // Caller holds `lock` on g_mutex.
 void WaitForDeliveries(std::unique_lock<std::mutex>& lock) {
-  if (t_in_callback) return;
-  g_idle.wait(lock, [] { return g_deliveries == 0; });
+  if (!t_in_callback) g_changed.wait(lock, [] { return g_deliveries == 0; });
 }
 
-// Runs the callback on each event, in order, on one new thread, and waits
-// for it. The caller counted the delivery in g_deliveries; this ends it.
-int32_t DeliverOnThread(swc_event_cb callback, void* context, const std::vector<EventPtr>& events) {
+template <typename T>
+void Set(T* field, T value) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  *field = value;
+  g_changed.notify_all();
+}
+
+// Runs the registered callback on each event, in order, on one new thread,
+// and waits for it: the last result, or -1 when no callback is registered.
+int32_t Deliver(const std::vector<EventPtr>& events) {
+  swc_event_cb callback = nullptr;
+  void* context = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_registered || g_callback == nullptr) return -1;
+    callback = g_callback;
+    context = g_context;
+    ++g_deliveries;
+  }
   int32_t result = -1;
   std::thread([&] {
     t_in_callback = true;
@@ -107,15 +121,11 @@ int32_t DeliverOnThread(swc_event_cb callback, void* context, const std::vector<
   }).join();
   std::lock_guard<std::mutex> lock(g_mutex);
   --g_deliveries;
-  g_idle.notify_all();
+  g_changed.notify_all();
   return result;
 }
 
-EventPtr CopyEvent(const VELTO_CARD_EVENT& event) {
-  EventPtr copy(new VELTO_CARD_EVENT);
-  std::memcpy(copy.get(), &event, sizeof event);
-  return copy;
-}
+EventPtr CopyEvent(const VELTO_CARD_EVENT& event) { return std::make_unique<VELTO_CARD_EVENT>(event); }
 
 }  // namespace
 
@@ -157,19 +167,12 @@ extern "C" int32_t swc_scard_init(swc_config* config) {
     g_changed.wait(lock, [] { return !g_hold_init; });
   }
   if (status != 0) return status;
-
   std::vector<EventPtr> cards;
-  swc_event_cb callback = nullptr;
-  void* context = nullptr;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_registered || g_callback == nullptr || g_present_cards.empty()) return 0;
     for (const EventPtr& card : g_present_cards) cards.push_back(CopyEvent(*card));
-    callback = g_callback;
-    context = g_context;
-    ++g_deliveries;
   }
-  DeliverOnThread(callback, context, cards);
+  if (!cards.empty()) Deliver(cards);
   return 0;
 }
 
@@ -223,25 +226,13 @@ void simcore_double_reset(void) {
   g_context = nullptr;
 }
 
-void simcore_double_fail_alloc(int fail) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_fail_alloc = fail != 0;
-}
-
-void simcore_double_set_cb_status(int32_t status) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_cb_status = status;
-}
+void simcore_double_fail_alloc(int fail) { Set(&g_fail_alloc, fail != 0); }
+void simcore_double_set_cb_status(int32_t status) { Set(&g_cb_status, status); }
+void simcore_double_hold_init(int hold) { Set(&g_hold_init, hold != 0); }
 
 void simcore_double_push_init_status(int32_t status) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_init_statuses.push_back(status);
-}
-
-void simcore_double_hold_init(int hold) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_hold_init = hold != 0;
-  g_changed.notify_all();
 }
 
 void simcore_double_wait_calls(const char* what, int count) {
@@ -260,16 +251,7 @@ int32_t simcore_double_deliver(const VELTO_CARD_EVENT* event) {
   if (event == nullptr) return -1;
   std::vector<EventPtr> events;
   events.push_back(CopyEvent(*event));
-  swc_event_cb callback = nullptr;
-  void* context = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_registered || g_callback == nullptr) return -1;
-    callback = g_callback;
-    context = g_context;
-    ++g_deliveries;
-  }
-  return DeliverOnThread(callback, context, events);
+  return Deliver(events);
 }
 
 void simcore_double_push_imsi(int32_t status, const char* imsi) {

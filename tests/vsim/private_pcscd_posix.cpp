@@ -18,7 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -146,7 +146,9 @@ bool PrivatePcscd::Start(std::string* reason) {
   // does, or until it has died.
   while (!ReadersReady()) {
     if (waitpid(pid_, nullptr, WNOHANG) != 0) {
-      *reason = "the private pcscd did not offer vpcd's two readers:\n" + Log();
+      std::ifstream log(dir_ + "/pcscd.log");
+      *reason = "the private pcscd did not offer vpcd's two readers:\n" +
+                std::string(std::istreambuf_iterator<char>(log), {});
       Stop();
       return false;
     }
@@ -174,13 +176,6 @@ void PrivatePcscd::Stop() {
     unlink(socket_path_.c_str());
   }
   dir_.clear();
-}
-
-std::string PrivatePcscd::Log() const {
-  std::ifstream in(dir_ + "/pcscd.log");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 }  // namespace velto::test

@@ -37,10 +37,6 @@ class PrivatePcscd {
   static const std::string& SocketPath();
 
   int netns() const { return netns_; }
-  pid_t pid() const { return pid_; }
-  const std::string& socket_path() const { return socket_path_; }
-  // The daemon's own output (for failure messages).
-  std::string Log() const;
 
  private:
   std::string dir_;  // this instance's files, in the process's folder

@@ -6,7 +6,7 @@ namespace velto::test {
 namespace {
 
 constexpr uint16_t kMf = 0x3F00, kDfGsm = 0x7F20, kEfIccid = 0x2FE2, kEfDir = 0x2F00,
-                   kEfImsi = 0x6F07, kEfAd = 0x6FAD;
+                   kEfImsi = 0x6F07;
 constexpr uint8_t kDirRecordLength = 0x20;
 
 Apdu Sw(uint16_t sw) { return {static_cast<uint8_t>(sw >> 8), static_cast<uint8_t>(sw)}; }
@@ -65,7 +65,14 @@ Apdu VirtualSim::Atr() const {
   std::lock_guard<std::mutex> lock(mutex_);
   // A GSM SIM speaks T=0 only; the UICC offers T=0 and T=1.
   if (config_.kind == VirtualSimConfig::Kind::kGsmSim) return {0x3B, 0x02, 0x14, 0x50};
+  if (config_.kind == VirtualSimConfig::Kind::kOther) return {0x3B, 0x02, 0x4F, 0x54};
   return {0x3B, 0x80, 0x80, 0x01, 0x01};
+}
+
+void VirtualSim::Replace(VirtualSimConfig config) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  config_ = std::move(config);
+  verified_ = false;
 }
 
 void VirtualSim::Reset() {
@@ -103,7 +110,9 @@ Apdu VirtualSim::Process(const Apdu& c) {
   changed_.wait(lock, [this] { return !hold_; });
   if (c.size() < 4) return Sw(0x6700);
   bool gsm = config_.kind == VirtualSimConfig::Kind::kGsmSim;
-  if (c[0] != (gsm ? 0xA0 : 0x00)) return Sw(0x6E00);
+  if (config_.kind == VirtualSimConfig::Kind::kOther || c[0] != (gsm ? 0xA0 : 0x00)) {
+    return Sw(0x6E00);
+  }
   return gsm ? Gsm(c) : Usim(c);
 }
 
@@ -139,7 +148,7 @@ Apdu VirtualSim::Gsm(const Apdu& c) {
       uint16_t fid = static_cast<uint16_t>(c[5] << 8 | c[6]);
       bool reachable = fid == kMf || fid == kDfGsm ||
                        (current_df_ == kMf && fid == kEfIccid) ||
-                       (current_df_ == kDfGsm && (fid == kEfImsi || fid == kEfAd));
+                       (current_df_ == kDfGsm && fid == kEfImsi);
       if (!reachable) return Sw(0x9404);
       if (fid == kMf || fid == kDfGsm) {
         current_df_ = fid;
@@ -156,7 +165,7 @@ Apdu VirtualSim::Gsm(const Apdu& c) {
       } else {
         current_ef_ = fid;
         pending_response_.assign(15, 0x00);
-        pending_response_[3] = fid == kEfIccid ? 10 : fid == kEfImsi ? 9 : 4;
+        pending_response_[3] = fid == kEfIccid ? 10 : 9;
         pending_response_[6] = 0x04;
       }
       return Sw(static_cast<uint16_t>(0x9F00 | pending_response_.size()));
@@ -174,7 +183,6 @@ Apdu VirtualSim::Gsm(const Apdu& c) {
         if (!PinSatisfied()) return Sw(0x9804);
         data = EncodeImsi(config_.imsi);
       }
-      if (current_ef_ == kEfAd) data = {0x00, 0x00, 0x00, static_cast<uint8_t>(config_.mnc_length)};
       if (data.empty()) return Sw(0x9400);
       data.resize(std::min<size_t>(data.size(), c[4]));
       return WithSw(data, 0x9000);

@@ -1,6 +1,7 @@
 // A virtual SIM card: answers command APDUs as a GSM SIM (class A0, GSM
-// 11.11) or as a UICC with a USIM application (class 00, ETSI TS 102 221,
-// 3GPP TS 31.102), and counts what it receives. It is the card behind the
+// 11.11), as a UICC with a USIM application (class 00, ETSI TS 102 221,
+// 3GPP TS 31.102) or as another card refusing both, and counts what it
+// receives. It is the card behind the
 // virtual reader in the PC/SC tests and the fake transport of the card logic's
 // unit tests. Thread-safe: the reader's thread and the test both use it.
 #pragma once
@@ -16,11 +17,10 @@ namespace velto::test {
 using Apdu = std::vector<uint8_t>;
 
 struct VirtualSimConfig {
-  enum class Kind { kGsmSim, kUsim };
+  enum class Kind { kGsmSim, kUsim, kOther };
   Kind kind = Kind::kUsim;
   std::string imsi = "001010123456789";
   std::string iccid = "8900100000000000017";
-  int mnc_length = 2;  // EF_AD
   std::string pin = "1234";
   bool pin_enabled = true;
   int tries = 3;  // PIN tries left
@@ -33,6 +33,8 @@ class VirtualSim {
   Apdu Atr() const;
   // Power-on or reset: the PIN counts as not verified and the MF is current.
   void Reset();
+  // Another card in its place, unseen by the reader.
+  void Replace(VirtualSimConfig config);
   // One command APDU; the response data and SW1 SW2.
   Apdu Process(const Apdu& command);
 
