@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "frame/file_posix.h"
 #include "protect/data_protection.h"
 #include "protect/key_file_posix.h"
 
@@ -152,28 +153,6 @@ int OpenKeyFolder(bool create) {
     if (current.get() < 0 || !FolderIsSafe(current.get(), last)) return -1;
   }
   return current.Release();
-}
-
-bool ReadAll(int fd, unsigned char* data, size_t size) {
-  while (size != 0) {
-    ssize_t n = read(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
-  while (size != 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 enum class KeyState { kLoaded, kMissing, kRefused };
