@@ -33,10 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return 0;
   }
-  std::string text, error;
+  velto::SecretString text;
+  std::string error;
   if (!velto::tools::DecodeProfile(input.Rest(), &text, &error)) return 0;
   velto::tools::ProfileConfig config = velto::tools::FindConfig(text);
-  velto::test::XmlDocument document = velto::test::ParseXml(config.document);
+  velto::test::XmlDocument document = velto::test::ParseXml(std::string(config.document));
   if (!document) return 0;
   static const uint8_t kTypes[] = {velto::kEapTypeTtls, velto::kEapTypeSim, velto::kEapTypeAka};
   EAP_METHOD_TYPE method = {{kTypes[(selector >> 1) % 3], 0, 0}, 0};
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (EapPeerConfigXml2Blob(0, method, document.get(), &record, &record_size, nullptr) == 0) {
     velto::cdata copy;
     std::memcpy(&copy, record, sizeof copy);
-    velto::test::XmlDocument original = velto::test::ParseXml(config.document);
+    velto::test::XmlDocument original = velto::test::ParseXml(std::string(config.document));
     velto::xml::NodeRef root(velto::xml::g_dom->first_child(original.get()));
     velto::tools::ImportLosses(root.get(), copy);
     EapPeerFreeMemory(record);

@@ -267,6 +267,18 @@ TEST_F(RegistryPosix, ValueIsAFileReplacedAsAWhole) {
   EXPECT_TRUE(fs::is_directory(dir_ / "Profiles"));
 }
 
+// A value file where a key's folder would go is in the way of that key and
+// of every key below it; the value stays as it was.
+TEST_F(RegistryPosix, ValueInTheWayOfAKeyIsRefused) {
+  ASSERT_EQ(Set("Profiles", "x"), kNoError);
+  for (const char* subkey : {"SOFTWARE\\Velto\\Wireless\\Profiles",
+                             "SOFTWARE\\Velto\\Wireless\\Profiles\\One"}) {
+    RegistryKey* key = nullptr;
+    EXPECT_EQ(g_registry->create_machine_key(subkey, &key), kErrorAccessDenied) << subkey;
+  }
+  EXPECT_EQ(ReadFile(dir_ / "Profiles"), "x");
+}
+
 // Names that would leave the key's folder or alias another name are invalid,
 // and nothing is made for them.
 TEST_F(RegistryPosix, NamesThatLeaveTheKeyAreRefused) {

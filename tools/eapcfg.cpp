@@ -103,8 +103,9 @@ uint8_t TypeFromName(const std::string& name) {
 }
 
 // The file's bytes; a missing file, a folder and an unreadable file are
-// told apart. `what` names what the file should have been.
-std::string ReadFile(const std::string& path, const char* what) {
+// told apart. `what` names what the file should have been. Read into the
+// wiping string: a profile or record may hold a plain password.
+velto::SecretString ReadFile(const std::string& path, const char* what) {
   std::error_code ec;
   auto status = std::filesystem::status(path, ec);
   if (status.type() == std::filesystem::file_type::not_found) {
@@ -115,13 +116,14 @@ std::string ReadFile(const std::string& path, const char* what) {
   }
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) throw Failure{0, "cannot read " + path + ": " + std::strerror(errno)};
-  std::string bytes;
+  velto::SecretString bytes;
   char buffer[4096];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
   bool failed = std::ferror(in) != 0;
   int err = errno;
   std::fclose(in);
+  velto::SecureWipe(buffer, sizeof buffer);
   if (failed) throw Failure{0, "cannot read " + path + ": " + std::strerror(err)};
   return bytes;
 }
@@ -141,11 +143,11 @@ int Warn(const std::vector<std::string>& warnings, bool strict) {
   return strict && !warnings.empty() ? kExitStrictWarning : 0;
 }
 
-std::basic_string<WCHAR> ToWide(const std::string& utf8) {
+std::basic_string<WCHAR> ToWide(const char* utf8) {
   using namespace velto::platform;
-  int n = MultiByteToWide(CodePage::kUtf8, utf8.c_str(), -1, nullptr, 0);
+  int n = MultiByteToWide(CodePage::kUtf8, utf8, -1, nullptr, 0);
   std::basic_string<WCHAR> wide(n > 0 ? static_cast<size_t>(n) : 1, 0);
-  if (n > 0) MultiByteToWide(CodePage::kUtf8, utf8.c_str(), -1, wide.data(), n);
+  if (n > 0) MultiByteToWide(CodePage::kUtf8, utf8, -1, wide.data(), n);
   wide.resize(wide.size() - 1);
   return wide;
 }
@@ -165,11 +167,11 @@ struct DocumentDeleter {
 };
 using Document = std::unique_ptr<VeltoXmlDocument, DocumentDeleter>;
 
-Document Parse(const std::string& path, const std::string& text) {
+Document Parse(const std::string& path, const velto::SecretString& text) {
   Document document(velto::xml::g_dom->create_document());
   if (!document) throw Failure{0, "cannot create an XML document (is COM available?)"};
   velto::xml::ParseError error;
-  std::basic_string<WCHAR> wide = ToWide(text);
+  std::basic_string<WCHAR> wide = ToWide(text.c_str());
   bool loaded = velto::xml::g_dom->load_xml(document.get(), wide.c_str(), &error);
   velto::SecureWipe(wide.data(), wide.size() * sizeof(WCHAR));
   if (!loaded) {
@@ -191,21 +193,15 @@ struct Profile {
 // in the file; the module then gets the Config element alone, as the host
 // hands it over.
 Profile ParseProfile(const std::string& path) {
-  // Every copy of the text may hold a plain password.
-  struct Texts {
-    std::string bytes, text;
-    velto::tools::ProfileConfig config;
-    ~Texts() {
-      for (std::string* t : {&bytes, &text, &config.document}) velto::SecureWipe(t->data(), t->size());
-    }
-  } t;
+  // Every copy of the text may hold a plain password: all are wiping strings.
+  const velto::SecretString bytes = ReadFile(path, "a profile");
+  velto::SecretString text;
   std::string error;
-  t.bytes = ReadFile(path, "a profile");
-  if (!velto::tools::DecodeProfile(t.bytes, &t.text, &error)) throw Failure{0, path + ": " + error};
-  Document whole = Parse(path, t.text);
-  t.config = velto::tools::FindConfig(t.text);
-  if (!t.config.found) return {std::move(whole), {}};
-  return {Parse(path + " (its Config element)", t.config.document), t.config.method_type};
+  if (!velto::tools::DecodeProfile(bytes, &text, &error)) throw Failure{0, path + ": " + error};
+  Document whole = Parse(path, text);
+  const velto::tools::ProfileConfig config = velto::tools::FindConfig(text);
+  if (!config.found) return {std::move(whole), {}};
+  return {Parse(path + " (its Config element)", config.document), config.method_type};
 }
 
 // The method element the document holds under its first child, or 0.
@@ -273,14 +269,13 @@ std::string ImportRefusal(VeltoXmlDocument* document, uint8_t type) {
 }
 
 cdata ReadRecord(const std::string& path) {
-  std::string bytes = ReadFile(path, "a record file");
+  const velto::SecretString bytes = ReadFile(path, "a record file");
   if (bytes.size() != kCdataSize) {
     throw Failure{87, path + " is " + std::to_string(bytes.size()) + " bytes, not a " +
                           std::to_string(kCdataSize) + "-byte configuration record"};
   }
   cdata record;
   std::memcpy(&record, bytes.data(), sizeof record);
-  velto::SecureWipe(bytes.data(), bytes.size());
   return record;
 }
 
@@ -442,24 +437,23 @@ int Fields(const Module& module, const std::string& record_path, const std::stri
   return 0;
 }
 
-// "LABEL=VALUE" pairs from the command line, or else from standard input.
-std::vector<std::pair<std::string, std::string>> FieldValues(const std::vector<std::string>& given,
-                                                              bool from_stdin) {
-  std::vector<std::string> lines = given;
+// "LABEL=VALUE" pairs from the command line, or else from standard input. The
+// values may be passwords or PINs: all are held in wiping strings.
+std::vector<std::pair<std::string, velto::SecretString>> FieldValues(
+    const std::vector<std::string>& given, bool from_stdin) {
+  std::vector<velto::SecretString> lines(given.begin(), given.end());
   if (from_stdin) {
-    std::string line;
+    velto::SecretString line;
     while (std::getline(std::cin, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (!line.empty()) lines.push_back(line);
     }
   }
-  std::vector<std::pair<std::string, std::string>> values;
+  std::vector<std::pair<std::string, velto::SecretString>> values;
   for (size_t i = 0; i < lines.size(); ++i) {
     size_t eq = lines[i].find('=');
     if (eq == std::string::npos) {
       // Not echoed: a line without "=" is likely a password on its own.
-      for (std::string& line : lines) velto::SecureWipe(line.data(), line.size());
-      for (auto& [label, value] : values) velto::SecureWipe(value.data(), value.size());
       throw Failure{0, std::string("a field is LABEL=VALUE: ") +
                            (i < given.size() ? "--field number " + std::to_string(i + 1)
                                              : "line " + std::to_string(i + 1 - given.size()) +
@@ -467,7 +461,6 @@ std::vector<std::pair<std::string, std::string>> FieldValues(const std::vector<s
                            " is not"};
     }
     values.emplace_back(lines[i].substr(0, eq), lines[i].substr(eq + 1));
-    velto::SecureWipe(lines[i].data(), lines[i].size());
   }
   return values;
 }
@@ -497,9 +490,10 @@ int UserBlob(const Module& module, const std::string& record_path, const std::st
   auto values = FieldValues(given, from_stdin);
 
   std::vector<std::basic_string<WCHAR>> texts;
+  texts.reserve(2 * values.size());  // no growth: a moved short text keeps its characters
   for (auto& [label, value] : values) {
-    texts.push_back(ToWide(label));
-    texts.push_back(ToWide(value));
+    texts.push_back(ToWide(label.c_str()));
+    texts.push_back(ToWide(value.c_str()));
     velto::SecureWipe(value.data(), value.size());
   }
   std::vector<EAP_CONFIG_INPUT_FIELD_DATA> fields(values.size());

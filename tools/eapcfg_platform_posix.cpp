@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "eapcfg_platform.h"
+#include "frame/file_posix.h"
 
 namespace velto::tools {
 namespace {
@@ -52,19 +53,7 @@ bool ReplaceFileWhole(const std::string& path, const void* data, size_t size, st
     *error = "cannot create a file in " + Folder(path) + ": " + std::strerror(errno);
     return false;
   }
-  const char* bytes = static_cast<const char*>(data);
-  size_t left = size;
-  bool ok = true;
-  while (ok && left != 0) {
-    ssize_t n = write(fd, bytes, left);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) {
-      bytes += n;
-      left -= static_cast<size_t>(n);
-    }
-  }
-  ok = ok && fsync(fd) == 0;
+  bool ok = velto::platform::WriteAll(fd, data, size) && fsync(fd) == 0;
   int err = errno;
   ok = close(fd) == 0 && ok;
   if (ok && rename(temporary.c_str(), path.c_str()) == 0) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "base/secret_string.h"
 #include "base/text.h"
 #include "module_loader.h"
 #include "abi/card_records.h"
@@ -73,12 +74,15 @@ SimCommand::SimCommand(CLI::App& app)
 }
 
 int SimCommand::Run() {
-  if (pin_stdin_ && !std::getline(std::cin, pin_)) pin_.clear();
+  if (pin_stdin_) {
+    // Read into the wiping string: a line that grows leaves no copy behind.
+    SecretString line;
+    if (!std::getline(std::cin, line)) line.clear();
+    pin_.assign(line);
+    Wipe(&line);
+  }
   if (!pin_.empty() && pin_.back() == '\r') pin_.pop_back();
-  struct Wipe {
-    std::string& text;
-    ~Wipe() { SecureWipe(text.data(), text.size()); }
-  } wipe{pin_};
+  const ScopedWipe wipe_pin(pin_.data(), pin_.capacity());
 
   // Every reader, with or without a card, from the platform's service.
   pcsc::ContextId context = 0;

@@ -8,11 +8,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/secret_string.h"
 #include "base/text.h"
 #include "frame/text_convert.h"
 #include "failure.h"
@@ -56,12 +57,10 @@ bool LoadRecord(const std::string& path, cdata* record) {
   if (type == std::filesystem::file_type::directory) throw Failure{0, path + " is a folder, not a record file"};
   std::ifstream in(path, std::ios::binary);
   if (!in) throw Failure{0, "cannot read " + path + ": " + std::strerror(errno)};
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  std::string data = bytes.str();
+  // Read into the wiping string: the record may hold a plain password.
+  const SecretString data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   bool fits = data.size() == kCdataSize;
   if (fits) std::memcpy(record, data.data(), kCdataSize);
-  SecureWipe(data.data(), data.size());
   if (!fits) throw Failure{87, path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};
   return true;
 }

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "base/memory.h"
+#include "base/secret_string.h"
 #include "frame/text_convert.h"
 #include "failure.h"
 #include "module_loader.h"
@@ -79,12 +81,10 @@ std::string ExportConfig(void* module, const std::string& record_path, uint8_t* 
   if (have_record) {
     std::ifstream in(record_path, std::ios::binary);
     if (!in) throw Failure{0, "cannot read " + record_path};
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    std::string data = bytes.str();
+    // Read into the wiping string: the record may hold a plain password.
+    const SecretString data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     bool fits = data.size() == kCdataSize;
     if (fits) std::memcpy(&record, data.data(), kCdataSize);
-    SecureWipe(data.data(), data.size());
     if (!fits) throw Failure{87, record_path + " is not a " + std::to_string(kCdataSize) + "-byte configuration record"};
     *type = static_cast<uint8_t>(record.eap_type);
   }

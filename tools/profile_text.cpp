@@ -7,7 +7,7 @@
 namespace velto::tools {
 namespace {
 
-void AppendUtf8(std::string* out, uint32_t c) {
+void AppendUtf8(SecretString* out, uint32_t c) {
   if (c < 0x80) {
     *out += static_cast<char>(c);
   } else if (c < 0x800) {
@@ -25,7 +25,7 @@ void AppendUtf8(std::string* out, uint32_t c) {
   }
 }
 
-bool FromUtf16(const std::string& bytes, size_t start, bool big_endian, std::string* text,
+bool FromUtf16(std::string_view bytes, size_t start, bool big_endian, SecretString* text,
                std::string* error) {
   if ((bytes.size() - start) % 2 != 0) {
     *error = "UTF-16 text of an odd number of bytes";
@@ -69,7 +69,7 @@ struct Element {
 };
 
 // Reads a start tag from `pos` (just past '<'). False when it is not one.
-bool ReadStartTag(const std::string& s, size_t* pos, Element* element, size_t* name_end,
+bool ReadStartTag(std::string_view s, size_t* pos, Element* element, size_t* name_end,
                   bool* empty) {
   size_t i = *pos;
   while (i < s.size() && !IsSpace(s[i]) && s[i] != '/' && s[i] != '>') ++i;
@@ -86,7 +86,7 @@ bool ReadStartTag(const std::string& s, size_t* pos, Element* element, size_t* n
     }
     size_t name_start = i;
     while (i < s.size() && !IsSpace(s[i]) && s[i] != '=' && s[i] != '>' && s[i] != '/') ++i;
-    std::string name = s.substr(name_start, i - name_start);
+    std::string name(s.substr(name_start, i - name_start));
     while (i < s.size() && IsSpace(s[i])) ++i;
     if (name.empty() || i >= s.size() || s[i] != '=') return false;
     ++i;
@@ -96,29 +96,29 @@ bool ReadStartTag(const std::string& s, size_t* pos, Element* element, size_t* n
     size_t end = s.find(quote, i + 1);
     if (end == std::string::npos) return false;
     if (name == "xmlns" || name.rfind("xmlns:", 0) == 0) {
-      element->namespaces.push_back({name, s.substr(i + 1, end - i - 1), quote});
+      element->namespaces.push_back({name, std::string(s.substr(i + 1, end - i - 1)), quote});
     }
     i = end + 1;
   }
 }
 
-std::string Trimmed(const std::string& text) {
+std::string Trimmed(std::string_view text) {
   size_t begin = 0, end = text.size();
   while (begin < end && IsSpace(text[begin])) ++begin;
   while (end > begin && IsSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+  return std::string(text.substr(begin, end - begin));
 }
 
 }  // namespace
 
-bool DecodeProfile(const std::string& bytes, std::string* text, std::string* error) {
+bool DecodeProfile(std::string_view bytes, SecretString* text, std::string* error) {
   auto starts = [&](const char* mark, size_t n) { return bytes.compare(0, n, mark, n) == 0; };
   if (starts("\xFF\xFE", 2) || (bytes.size() >= 2 && bytes[0] == '<' && bytes[1] == '\0')) {
     if (!FromUtf16(bytes, starts("\xFF\xFE", 2) ? 2 : 0, false, text, error)) return false;
   } else if (starts("\xFE\xFF", 2)) {
     if (!FromUtf16(bytes, 2, true, text, error)) return false;
   } else {
-    *text = bytes.substr(starts("\xEF\xBB\xBF", 3) ? 3 : 0);
+    text->assign(bytes.substr(starts("\xEF\xBB\xBF", 3) ? 3 : 0));
   }
   if (text->find('\0') != std::string::npos) {
     *error = "a NUL character in the text (a UTF-16 file without its byte order mark?)";
@@ -136,7 +136,7 @@ bool DecodeProfile(const std::string& bytes, std::string* text, std::string* err
   return true;
 }
 
-ProfileConfig FindConfig(const std::string& s) {
+ProfileConfig FindConfig(std::string_view s) {
   ProfileConfig result;
   result.document = s;
   std::vector<Element> open;
@@ -172,7 +172,7 @@ ProfileConfig FindConfig(const std::string& s) {
       open.pop_back();
       i = gt + 1;
       if (config_depth != 0 && open.size() + 1 == config_depth) {
-        result.document = config_start + s.substr(config_begin, i - config_begin);
+        result.document.assign(config_start).append(s.substr(config_begin, i - config_begin));
         result.found = true;
         return result;
       }
@@ -204,7 +204,7 @@ ProfileConfig FindConfig(const std::string& s) {
         config_begin = name_end;
         config_depth = open.size() + 1;
         if (empty) {
-          result.document = config_start + s.substr(config_begin, pos - config_begin);
+          result.document.assign(config_start).append(s.substr(config_begin, pos - config_begin));
           result.found = true;
           return result;
         }

@@ -4,19 +4,22 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "base/secret_string.h"
 
 namespace velto::tools {
 
 // The file's bytes as UTF-8 text, its byte order mark and XML declaration
 // left out. False, with the reason, when the bytes are not text in the
 // encoding their mark names.
-bool DecodeProfile(const std::string& bytes, std::string* text, std::string* error);
+bool DecodeProfile(std::string_view bytes, SecretString* text, std::string* error);
 
 struct ProfileConfig {
   // What the module is handed: the Config element alone, with the namespace
   // declarations it inherits from the elements around it; the whole text
-  // when no Config element was found.
-  std::string document;
+  // when no Config element was found. It may hold a plain password.
+  SecretString document;
   // Text of EapHostConfig/EapMethod/Type, trimmed; empty when absent.
   std::string method_type;
   bool found = false;
@@ -25,6 +28,6 @@ struct ProfileConfig {
 // Finds the Config element of a decoded profile: the root element when it is
 // named Config, else the first Config directly inside an EapHostConfig
 // element, at any depth. Names are matched without their prefix.
-ProfileConfig FindConfig(const std::string& text);
+ProfileConfig FindConfig(std::string_view text);
 
 }  // namespace velto::tools

@@ -19,6 +19,8 @@
 
 namespace velto::dialogs {
 
+using velto::SecretString;
+
 struct Answer {
   std::string key;
   SecretString value;  // may be a password or a PIN

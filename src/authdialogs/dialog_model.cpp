@@ -392,12 +392,6 @@ void Wipe(std::string* text) {
   text->clear();
 }
 
-void Wipe(SecretString* text) {
-  if (text == nullptr) return;
-  SecureWipe(text->data(), text->capacity());
-  text->clear();
-}
-
 void Wipe(ConfigForm* form) {
   if (form == nullptr) return;
   Wipe(&form->password);

@@ -17,6 +17,8 @@
 
 namespace velto::dialogs {
 
+using velto::SecretString;
+
 // The record's credential sources, as the configuration dialog offers them.
 enum class CredentialSource : uint32_t { kSaved = 0, kPrompt = 1, kSingleSignOn = 2 };
 
@@ -136,7 +138,7 @@ std::string FormatThumbprint(const uint8_t* hash, size_t length);
 
 // Overwrites a text's whole buffer (not only its characters) and empties it.
 void Wipe(std::string* text);
-void Wipe(SecretString* text);
+using velto::Wipe;  // a SecretString
 // Wipes the form's secrets (password, PIN) before the form goes away.
 void Wipe(ConfigForm* form);
 void Wipe(CredentialForm* form);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 namespace velto {
 
@@ -37,5 +38,42 @@ struct FreeDeleter {
 };
 template <typename T>
 using MallocPtr = std::unique_ptr<T, FreeDeleter>;
+
+// Wipes a region it does not own when the scope ends, whatever way it is
+// left (returns, exceptions). Declared after the owner of the memory, so the
+// wipe runs before the memory goes. Null is allowed and wipes nothing.
+class ScopedWipe {
+ public:
+  ScopedWipe(void* data, size_t size) noexcept : data_(data), size_(size) {}
+  // The whole object or array: a record, a key, a text field. A pointer
+  // variable is refused, since that would wipe the pointer, not what it
+  // points to.
+  template <typename T>
+  explicit ScopedWipe(T& object) noexcept : ScopedWipe(&object, sizeof object) {
+    static_assert(!std::is_pointer_v<T> && std::is_trivially_copyable_v<T>);
+  }
+  ~ScopedWipe() { SecureWipe(data_, size_); }
+  ScopedWipe(const ScopedWipe&) = delete;
+  ScopedWipe& operator=(const ScopedWipe&) = delete;
+
+ private:
+  void* data_;
+  size_t size_;
+};
+
+// A malloc'd record that may hold secrets: wiped over its size and freed.
+template <typename T>
+struct WipeFreeDeleter {
+  void operator()(T* p) const { WipeAndFree(p, sizeof(T)); }
+};
+template <typename T>
+using WipedPtr = std::unique_ptr<T, WipeFreeDeleter<T>>;
+
+// A malloc'd NUL-terminated text that may hold a secret: wiped over its
+// length and freed.
+struct WipeFreeTextDeleter {
+  void operator()(char* text) const { WipeAndFreeText(text); }
+};
+using SecretText = std::unique_ptr<char, WipeFreeTextDeleter>;
 
 }  // namespace velto

@@ -2,7 +2,8 @@
 // used is wiped before it goes back: the old heap buffer when the text grows
 // or goes (the allocator), and the inline buffer that holds a short text in
 // the object itself (the destructor; a text moved away leaves its characters
-// there).
+// there). The one string type for a secret anywhere in the tree: a secret
+// copied into a std::string that grows leaves its old buffers unwiped.
 #pragma once
 
 #include <memory>
@@ -11,7 +12,7 @@
 
 #include "base/memory.h"
 
-namespace velto::dialogs {
+namespace velto {
 
 template <typename T>
 struct WipingAllocator {
@@ -45,4 +46,13 @@ class SecretString : public SecretBase {
   ~SecretString() { SecureWipe(data(), capacity()); }
 };
 
-}  // namespace velto::dialogs
+// Overwrites the text's whole buffer (not only its characters) and empties
+// it, for a text that lives on after its secret is done with. Null is
+// allowed.
+inline void Wipe(SecretBase* text) {
+  if (text == nullptr) return;
+  SecureWipe(text->data(), text->capacity());
+  text->clear();
+}
+
+}  // namespace velto

@@ -18,6 +18,7 @@
 
 #include "abi/eap_abi.h"
 #include "base/no_throw.h"
+#include "frame/file_posix.h"
 #include "frame/registry.h"
 
 namespace velto::platform {
@@ -77,17 +78,9 @@ bool KeyDirectory(const char* subkey, std::string* dir) {
 
 // mkdir -p with 0755 for every directory it makes.
 uint32_t MakeDirectories(const std::string& dir) {
-  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-    std::string prefix = dir.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0755) != 0) {
-      int err = errno;
-      struct stat st;
-      if (err != EEXIST) return StatusFromErrno(err);
-      if (stat(prefix.c_str(), &st) != 0) return StatusFromErrno(errno);
-      if (!S_ISDIR(st.st_mode)) return kErrorAccessDenied;  // a value file is in the way
-    }
-    if (slash == std::string::npos) return kNoError;
-  }
+  int err = platform::MakeDirectories(dir, 0755);
+  if (err == EEXIST) return kErrorAccessDenied;  // a value file is in the way
+  return err != 0 ? StatusFromErrno(err) : kNoError;
 }
 
 bool ValidKey(const RegistryKey* key) { return key != nullptr; }
@@ -97,19 +90,6 @@ std::string ValuePath(const RegistryKey* key, const char* name) {
   path += '/';
   path += name;
   return path;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size != 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 uint32_t OpenMachineKey(const char* subkey, RegAccess access, RegistryKey** key) {

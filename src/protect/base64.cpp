@@ -156,26 +156,6 @@ void EncodeTail(const uint8_t* in, size_t count, char* out) {
 // Callers get a non-null array even for zero bytes.
 void* AllocAtLeastOne(size_t size) { return std::malloc(size == 0 ? 1 : size); }
 
-// A working block that held secret material: wiped and freed on every path,
-// exceptions included.
-class WipedBlock {
- public:
-  WipedBlock(void* data, size_t size) : data_(data), size_(size) {}
-  ~WipedBlock() { WipeAndFree(data_, size_); }
-  WipedBlock(const WipedBlock&) = delete;
-  WipedBlock& operator=(const WipedBlock&) = delete;
-
-  template <typename T>
-  T* get() const {
-    return static_cast<T*>(data_);
-  }
-  explicit operator bool() const { return data_ != nullptr; }
-
- private:
-  void* data_;
-  size_t size_;
-};
-
 // Stored texts stand in '*' for a line break: the '*' becomes CR and the
 // character after it LF. A '*' right before the terminator becomes CR alone.
 void RestoreLineBreaks(char* text) {
@@ -349,17 +329,18 @@ bool Base64EncodeFlatText(const uint8_t* data, uint32_t length, char** out_text)
   if (length > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return false;
   // At most 4 x ceil((2^31 - 1) / 3), which fits 32 bits unsigned.
   const size_t work_size = (static_cast<size_t>(length) / 3 + (length % 3 != 0 ? 1 : 0)) * 4;
-  const WipedBlock work(std::calloc(work_size, 1), work_size);
+  const MallocPtr<char> work(static_cast<char*>(std::calloc(work_size, 1)));
+  const ScopedWipe wipe_work(work.get(), work_size);
   if (!work) return false;
   // Lengths whose work size would not fit in the capacity make the encoder throw anyway.
   int32_t written = work_size > static_cast<size_t>(std::numeric_limits<int32_t>::max())
                         ? std::numeric_limits<int32_t>::max()
                         : static_cast<int32_t>(work_size);
-  if (!Base64EncodeFlat(data, static_cast<int32_t>(length), work.get<char>(), &written))
+  if (!Base64EncodeFlat(data, static_cast<int32_t>(length), work.get(), &written))
     return false;
   char* const text = static_cast<char*>(std::calloc(static_cast<size_t>(written) + 1, 1));
   if (text == nullptr) return false;
-  std::memcpy(text, work.get<char>(), static_cast<size_t>(written));
+  std::memcpy(text, work.get(), static_cast<size_t>(written));
   *out_text = text;
   return true;
 }
@@ -369,16 +350,17 @@ bool Base64DecodeFlatText(char* text, uint8_t** out_bytes, uint32_t* out_length)
   size_t length = 0;
   while (length < kMaxTextScan && text[length] != '\0') ++length;
   if (length == 0) return false;
-  const WipedBlock work(std::malloc(length), length);
+  const MallocPtr<uint8_t> work(static_cast<uint8_t*>(std::malloc(length)));
+  const ScopedWipe wipe_work(work.get(), length);
   if (!work) return false;
 
   RestoreLineBreaks(text);
   int32_t size = static_cast<int32_t>(length);
-  if (!Base64DecodeFlat(text, static_cast<int32_t>(length), work.get<uint8_t>(), &size))
+  if (!Base64DecodeFlat(text, static_cast<int32_t>(length), work.get(), &size))
     return false;
   uint8_t* const bytes = static_cast<uint8_t*>(AllocAtLeastOne(static_cast<size_t>(size)));
   if (bytes == nullptr) return false;
-  std::memcpy(bytes, work.get<uint8_t>(), static_cast<size_t>(size));
+  std::memcpy(bytes, work.get(), static_cast<size_t>(size));
   *out_bytes = bytes;
   *out_length = static_cast<uint32_t>(size);
   return true;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/memory.h"
+#include "frame/file_posix.h"
 #include "protect/data_protection.h"
 #include "protect/key_file_posix.h"
 
@@ -37,13 +38,10 @@ constexpr size_t kHeaderSize = 1 + kNonceSize;
 constexpr size_t kOverhead = kHeaderSize + kTagSize;
 static_assert(kKeySize == 32 && kNonceSize == 24 && kTagSize == 16);
 
-// The key on the stack, wiped whatever way the call leaves.
+// The key on the stack; its holder wipes it with a ScopedWipe, whatever way
+// the call leaves.
 struct KeyBuffer {
   unsigned char bytes[kKeySize];
-  KeyBuffer() = default;
-  ~KeyBuffer() { sodium_memzero(bytes, sizeof bytes); }
-  KeyBuffer(const KeyBuffer&) = delete;
-  KeyBuffer& operator=(const KeyBuffer&) = delete;
 };
 
 std::string HomeFromPasswd() {
@@ -157,28 +155,6 @@ int OpenKeyFolder(bool create) {
   return current.Release();
 }
 
-bool ReadAll(int fd, unsigned char* data, size_t size) {
-  while (size != 0) {
-    ssize_t n = read(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
-  while (size != 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 enum class KeyState { kLoaded, kMissing, kRefused };
 
 // A key file we did not make the way we make it (other owner, shared
@@ -275,6 +251,7 @@ bool Protect(const uint8_t* data, uint32_t size, const uint8_t* entropy, uint32_
   if (sodium_init() < 0) return false;
 
   KeyBuffer key;
+  const ScopedWipe wipe_key(key);
   if (!GetKey(true, &key)) return false;
   size_t ad_size = 0;
   uint8_t* ad = BuildAssociatedData(entropy, entropy_size, &ad_size);
@@ -309,6 +286,7 @@ bool Unprotect(const uint8_t* data, uint32_t size, const uint8_t* entropy, uint3
   if (sodium_init() < 0) return false;
 
   KeyBuffer key;
+  const ScopedWipe wipe_key(key);
   if (!GetKey(false, &key)) return false;  // no key yet: nothing of ours can open
   size_t ad_size = 0;
   uint8_t* ad = BuildAssociatedData(entropy, entropy_size, &ad_size);

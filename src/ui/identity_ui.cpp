@@ -132,15 +132,9 @@ DWORD WINAPI EapPeerInvokeIdentityUI(const EAP_METHOD_TYPE* pEapType, DWORD, HWN
   using namespace velto;
   _VELTO_WLAN_PROFILE_V120 profile;
   InitDialogProfile(&profile);
-  struct ProfileWipe {
-    _VELTO_WLAN_PROFILE_V120* p;
-    ~ProfileWipe() { SecureWipe(p, sizeof *p); }
-  } wipe_profile{&profile};
+  const ScopedWipe wipe_profile(profile);
 
-  struct UdataDeleter {
-    void operator()(udata* u) const { WipeAndFree(u, sizeof *u); }
-  };
-  std::unique_ptr<udata, UdataDeleter> user(static_cast<udata*>(std::calloc(1, sizeof(udata))));
+  WipedPtr<udata> user(static_cast<udata*>(std::calloc(1, sizeof(udata))));
   if (!user) return kErrorNotEnoughMemory;
   EAP_ERROR* error = NewErrorRecord(*pEapType);
   *ppEapError = error;
@@ -153,10 +147,7 @@ DWORD WINAPI EapPeerInvokeIdentityUI(const EAP_METHOD_TYPE* pEapType, DWORD, HWN
   }
   cdata record;
   std::memcpy(&record, pConnectionData, sizeof record);
-  struct RecordWipe {
-    cdata* p;
-    ~RecordWipe() { SecureWipe(p, sizeof *p); }
-  } wipe_record{&record};
+  const ScopedWipe wipe_record(record);
 
   const uint32_t method_kind = MethodKindOf(pEapType->eapType.type);
   profile.method_kind = method_kind;

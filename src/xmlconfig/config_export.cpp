@@ -244,22 +244,15 @@ DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const B
     }
   } guard{dom, document};
 
-  // The text carries the sealed password: wiped with the buffers. Both start
-  // zeroed and are written from the front, so wiping the part written
-  // (`used` bytes) leaves them all zero; the rest is never touched.
-  struct Buffer {
-    void* p;
-    size_t size;
-    size_t used;
-    ~Buffer() {
-      SecureWipe(p, used < size ? used : size);
-      std::free(p);
-    }
-  } text{std::calloc(kTextBufferSize, 1), kTextBufferSize, 0},
-      wide{std::calloc(kWideBufferBytes, 1), kWideBufferBytes, 0};
-  if (text.p == nullptr || wide.p == nullptr) return kErrorNotEnoughMemory;
+  // The text carries the sealed password: both buffers are wiped whole
+  // before they go.
+  const MallocPtr<char> text(static_cast<char*>(std::calloc(kTextBufferSize, 1)));
+  const ScopedWipe wipe_text(text.get(), kTextBufferSize);
+  const MallocPtr<WCHAR> wide(static_cast<WCHAR*>(std::calloc(kWideBufferBytes, 1)));
+  const ScopedWipe wipe_wide(wide.get(), kWideBufferBytes);
+  if (!text || !wide) return kErrorNotEnoughMemory;
 
-  char* out = static_cast<char*>(text.p);
+  char* out = text.get();
   int used = std::snprintf(out, kTextBufferSize, "<Config xmlns='%s'>", kEapHostConfigNamespace);
   size_t position = static_cast<size_t>(used);
   switch (record->eap_type) {
@@ -274,13 +267,10 @@ DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const B
     default:
       return kErrorInvalidParameter;
   }
-  text.used = position + 1;  // and the terminator
 
-  WCHAR* units = static_cast<WCHAR*>(wide.p);
+  WCHAR* units = wide.get();
   int converted =
       platform::MultiByteToWide(platform::CodePage::kAnsi, out, -1, units, kWideUnitsAllowed);
-  // A failed conversion may have written part of the text.
-  wide.used = converted > 0 ? sizeof(WCHAR) * static_cast<size_t>(converted) : wide.size;
   if (converted == 0) return kErrorNotEnoughMemory;
   if (!dom.load_xml(document, units, nullptr)) return kErrorInvalidParameter;
 

@@ -18,22 +18,9 @@
 namespace velto::xml {
 namespace {
 
-// A text read from the document; plain secrets are wiped when it goes.
-struct ReadText {
-  char* p = nullptr;
-  ReadText() = default;
-  explicit ReadText(char* text) : p(text) {}
-  ~ReadText() {
-    if (p != nullptr) WipeAndFree(p, strnlen(p, kMaxTextScan));
-  }
-  ReadText(const ReadText&) = delete;
-  ReadText& operator=(const ReadText&) = delete;
-  explicit operator bool() const { return p != nullptr; }
-};
-
 bool IsMarkedEncrypted(DomNode* node) {
-  ReadText attribute(get_encrypted_attribute(node));
-  return attribute && std::strcmp(attribute.p, "true") == 0;
+  const SecretText attribute(get_encrypted_attribute(node));
+  return attribute && std::strcmp(attribute.get(), "true") == 0;
 }
 
 // Opens a sealed text of the document through a copy, since the opener
@@ -96,43 +83,43 @@ uint32_t ReadSavedCredentials(DomNode* saved, cdata* record) {
 
   NodeRef identity = find_child_node(saved, "identity");
   if (!identity) return kErrorInvalidParameter;
-  ReadText identity_text(node_text_utf8(identity.get()));
+  SecretText identity_text(node_text_utf8(identity.get()));
   if (identity_text) {
     if (IsMarkedEncrypted(identity.get())) {
-      ReadText plain(OpenProfileText(identity_text.p));
+      SecretText plain(OpenProfileText(identity_text.get()));
       if (plain) {
-        CopyTextField(record->identity, plain.p);
+        CopyTextField(record->identity, plain.get());
       } else {
         record->cred_source = kCredSavedUndecryptable;
         record->identity[0] = '\0';
       }
     } else {
-      CopyTextField(record->identity, identity_text.p);
+      CopyTextField(record->identity, identity_text.get());
     }
     Trace(">> %s : identity from config: %s", "build_eap_ttls_blob", record->identity);
   }
 
   NodeRef password = find_child_node(saved, "password");
   if (!password) return kErrorInvalidParameter;
-  ReadText password_text(node_text_utf8(password.get()));
+  SecretText password_text(node_text_utf8(password.get()));
   if (!password_text) return 0;
 
   if (IsMarkedEncrypted(password.get())) {
-    ReadText plain(OpenProfileText(password_text.p));
+    SecretText plain(OpenProfileText(password_text.get()));
     if (plain) {
-      CopyTextField(record->password, plain.p);
+      CopyTextField(record->password, plain.get());
       record->flags &= ~kFlagPasswordProfileEncrypted;
-    } else if (OpensToNothing(password_text.p)) {
+    } else if (OpensToNothing(password_text.get())) {
       record->password[0] = '\0';
       record->flags &= ~kFlagPasswordProfileEncrypted;
     } else {
       record->flags |= kFlagPasswordProfileEncrypted;
-      CopyTextField(record->password, password_text.p);
+      CopyTextField(record->password, password_text.get());
     }
   } else {
-    uint32_t status = SealPasswordInDocument(password.get(), password_text.p);
+    uint32_t status = SealPasswordInDocument(password.get(), password_text.get());
     if (status != 0) return status;
-    CopyTextField(record->password, password_text.p);
+    CopyTextField(record->password, password_text.get());
     record->flags &= ~(kFlagPasswordCustomProtected | kFlagPasswordProfileEncrypted);
   }
   Trace(">> %s : password from config: %s", "build_eap_ttls_blob", record->password);
@@ -142,17 +129,17 @@ uint32_t ReadSavedCredentials(DomNode* saved, cdata* record) {
 bool HasChild(DomNode* parent, const char* name) { return find_child_node(parent, name) != nullptr; }
 
 // The element's text, when it exists and has one.
-ReadText ChildText(DomNode* parent, const char* name) {
+SecretText ChildText(DomNode* parent, const char* name) {
   NodeRef child = find_child_node(parent, name);
-  return ReadText(child ? node_text_utf8(child.get()) : nullptr);
+  return SecretText(child ? node_text_utf8(child.get()) : nullptr);
 }
 
 }  // namespace
 
 uint32_t build_eap_ttls_blob(DomNode* method, cdata* record) {
-  if (ReadText phase2 = ChildText(method, "Phase2Type")) {
-    record->phase2_type = Phase2CodeFromText(phase2.p);
-    Trace(">> %s : Phase2Type: %s (%u)", __func__, phase2.p, record->phase2_type);
+  if (SecretText phase2 = ChildText(method, "Phase2Type")) {
+    record->phase2_type = Phase2CodeFromText(phase2.get());
+    Trace(">> %s : Phase2Type: %s (%u)", __func__, phase2.get(), record->phase2_type);
   }
 
   if (NodeRef saved = find_child_node(method, "credSaved")) {
@@ -163,19 +150,19 @@ uint32_t build_eap_ttls_blob(DomNode* method, cdata* record) {
   if (HasChild(method, "credPrompt")) record->cred_source = kCredPrompt;
 
   if (NodeRef anonymous = find_child_node(method, "anonymousIdentity")) {
-    ReadText text(node_text_utf8(anonymous.get()));
-    CopyTextField(record->anon_identity, text.p);
+    SecretText text(node_text_utf8(anonymous.get()));
+    CopyTextField(record->anon_identity, text.get());
     Trace(">> %s : anonymous id: [%s]", __func__, record->anon_identity);
   }
 
-  if (ReadText hash = ChildText(method, "serverCertificateHash")) {
-    CopyTextField(record->ca_hash, hash.p);
+  if (SecretText hash = ChildText(method, "serverCertificateHash")) {
+    CopyTextField(record->ca_hash, hash.get());
   }
   if (HasChild(method, "anyTrustedServer")) CopyTextField(record->ca_hash, "any");
   if (HasChild(method, "noServerValidation")) record->ca_hash[0] = '\0';
 
-  if (ReadText subject = ChildText(method, "subjectMatchString")) {
-    CopyTextField(record->subject_match, subject.p);
+  if (SecretText subject = ChildText(method, "subjectMatchString")) {
+    CopyTextField(record->subject_match, subject.get());
   }
   if (HasChild(method, "noSubjectMatch")) record->subject_match[0] = '\0';
   Trace(">> %s : ca hash: [%s] subject match: [%s]", __func__, record->ca_hash,
@@ -185,12 +172,12 @@ uint32_t build_eap_ttls_blob(DomNode* method, cdata* record) {
 
 uint32_t build_eap_sim_aka_blob(DomNode* method, cdata* record) {
   record->cred_source = kCredPrompt;
-  if (ReadText alternative = ChildText(method, "alternativeIdentity")) {
-    CopyTextField(record->alternative_identity, alternative.p);
+  if (SecretText alternative = ChildText(method, "alternativeIdentity")) {
+    CopyTextField(record->alternative_identity, alternative.get());
     Trace(">> %s : alternative identity: [%s]", __func__, record->alternative_identity);
   }
-  if (ReadText decorative = ChildText(method, "decorativeIdentity")) {
-    CopyTextField(record->identity, decorative.p);
+  if (SecretText decorative = ChildText(method, "decorativeIdentity")) {
+    CopyTextField(record->identity, decorative.get());
     Trace(">> %s : decorative identity: [%s]", __func__, record->identity);
   }
   return 0;

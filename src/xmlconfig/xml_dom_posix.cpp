@@ -34,6 +34,7 @@
 
 #include "base/memory.h"
 #include "base/no_throw.h"
+#include "base/secret_string.h"
 #include "frame/text_convert.h"
 #include "xmlconfig/xml_dom.h"
 #include "xmlconfig/xml_serialize_posix.h"
@@ -67,35 +68,12 @@ bool IsBlank(const xmlChar* text) {
 
 bool IsHidden(const xmlNode* node) { return node->_private == &kHiddenMark; }
 
-// Gives memory back wiped: a text of the document may be the password, and a
-// string that grows leaves its earlier buffers behind as well.
-template <typename T>
-struct WipingAllocator {
-  using value_type = T;
-  WipingAllocator() = default;
-  template <typename U>
-  WipingAllocator(const WipingAllocator<U>&) {}
-  T* allocate(size_t n) { return std::allocator<T>().allocate(n); }
-  void deallocate(T* p, size_t n) {
-    SecureWipe(p, n * sizeof(T));
-    std::allocator<T>().deallocate(p, n);
-  }
-  friend bool operator==(const WipingAllocator&, const WipingAllocator&) { return true; }
-};
-using Text = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
-
-// Wipes the held text and lets its heap buffer go (wiped by the allocator):
-// one short enough stays in the object itself.
-void Wipe(Text* text) {
-  SecureWipe(text->data(), text->size());
-  text->clear();
-}
+// A text of the document may be the password, and a string that grows
+// leaves its earlier buffers behind: every buffer goes back wiped.
+using Text = SecretBase;
 
 // A text wiped when it goes.
-struct WipedText : Text {
-  using Text::Text;
-  ~WipedText() { Wipe(this); }
-};
+using WipedText = SecretString;
 
 // The value of the element's own xml:space attribute (the first one), or
 // null; *owned is set when the value had to be copied out.
@@ -728,7 +706,7 @@ bool LoadXml(VeltoXmlDocument* document, const WCHAR* text, ParseError* error) {
 WCHAR* DocumentXml(VeltoXmlDocument* document) {
   if (document == nullptr) return nullptr;
   return NoThrow<WCHAR*>(nullptr, [&]() -> WCHAR* {
-    dialogs::SecretString out;
+    SecretString out;
     if (document->doc != nullptr) {
       for (xmlNodePtr node = FirstVisible(document->doc->children); node != nullptr;
            node = NextVisible(node)) {

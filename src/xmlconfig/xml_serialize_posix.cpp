@@ -8,8 +8,8 @@
 namespace velto::xml {
 namespace {
 
-using Text = dialogs::SecretBase;
-using WipedText = dialogs::SecretString;
+using Text = SecretBase;
+using WipedText = SecretString;
 
 const char* AsChars(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
 const xmlChar* AsXmlChars(const char* s) { return reinterpret_cast<const xmlChar*>(s); }

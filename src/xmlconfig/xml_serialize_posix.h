@@ -22,6 +22,6 @@ std::string QualifiedName(const xmlChar* prefix, const xmlChar* name);
 
 // Appends `node` and what it holds as the xml property writes them. The
 // output may hold the password, so it is a wiped text.
-void AppendNode(dialogs::SecretBase* out, xmlNodePtr node);
+void AppendNode(SecretBase* out, xmlNodePtr node);
 
 }  // namespace velto::xml
