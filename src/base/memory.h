@@ -53,6 +53,11 @@ class ScopedWipe {
     static_assert(!std::is_pointer_v<T> && std::is_trivially_copyable_v<T>);
   }
   ~ScopedWipe() { SecureWipe(data_, size_); }
+  // Only the first `used` bytes were written (the rest of a calloc'd block is
+  // still zero): wipe those alone. Never widens the wipe.
+  void Written(size_t used) noexcept {
+    if (used < size_) size_ = used;
+  }
   ScopedWipe(const ScopedWipe&) = delete;
   ScopedWipe& operator=(const ScopedWipe&) = delete;
 

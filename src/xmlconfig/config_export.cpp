@@ -244,12 +244,12 @@ DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const B
     }
   } guard{dom, document};
 
-  // The text carries the sealed password: both buffers are wiped whole
-  // before they go.
+  // The text carries the sealed password: both buffers are wiped before they
+  // go, as far as they were written (the rest is still zero from calloc).
   const MallocPtr<char> text(static_cast<char*>(std::calloc(kTextBufferSize, 1)));
-  const ScopedWipe wipe_text(text.get(), kTextBufferSize);
+  ScopedWipe wipe_text(text.get(), kTextBufferSize);
   const MallocPtr<WCHAR> wide(static_cast<WCHAR*>(std::calloc(kWideBufferBytes, 1)));
-  const ScopedWipe wipe_wide(wide.get(), kWideBufferBytes);
+  ScopedWipe wipe_wide(wide.get(), kWideBufferBytes);
   if (!text || !wide) return kErrorNotEnoughMemory;
 
   char* out = text.get();
@@ -267,10 +267,13 @@ DWORD WINAPI EapPeerConfigBlob2Xml(DWORD, EAP_METHOD_TYPE eapMethodType, const B
     default:
       return kErrorInvalidParameter;
   }
+  wipe_text.Written(position + 1);  // and the terminator
 
   WCHAR* units = wide.get();
   int converted =
       platform::MultiByteToWide(platform::CodePage::kAnsi, out, -1, units, kWideUnitsAllowed);
+  // A failed conversion may have written part of the text: then all of it goes.
+  if (converted > 0) wipe_wide.Written(sizeof(WCHAR) * static_cast<size_t>(converted));
   if (converted == 0) return kErrorNotEnoughMemory;
   if (!dom.load_xml(document, units, nullptr)) return kErrorInvalidParameter;
 
