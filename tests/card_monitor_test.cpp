@@ -270,27 +270,29 @@ void SeeBusyWatch(uint32_t, const char* format, va_list) {
 
 TEST_F(CardMonitorTest, SecondWatchWaitsForTheFirstToClose) {
   g_watch_busy_seen = false;
-  SetTraceObserverForTesting(SeeBusyWatch);
-  sim().push_init_status(-3);
-  ScSimCardInit();  // the first watch, with its waiting thread
-  bool second_opened = false;
-  std::thread second([&] {
-    ScSimCardInit();
+  const TraceSinkApi watch = {SeeBusyWatch};
+  {
+    ScopedSeamOverride<TraceSinkApi> sink(g_trace_sink, &watch);
+    sim().push_init_status(-3);
+    ScSimCardInit();  // the first watch, with its waiting thread
+    bool second_opened = false;
+    std::thread second([&] {
+      ScSimCardInit();
+      {
+        std::lock_guard<std::mutex> lock(g_busy_mutex);
+        second_opened = true;
+        g_busy_changed.notify_all();
+      }
+      ScSimCardDeinit();
+    });
     {
-      std::lock_guard<std::mutex> lock(g_busy_mutex);
-      second_opened = true;
-      g_busy_changed.notify_all();
+      // Either the second open waits (as it must) or it went ahead.
+      std::unique_lock<std::mutex> lock(g_busy_mutex);
+      g_busy_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
     }
     ScSimCardDeinit();
-  });
-  {
-    // Either the second open waits (as it must) or it went ahead.
-    std::unique_lock<std::mutex> lock(g_busy_mutex);
-    g_busy_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
+    second.join();
   }
-  ScSimCardDeinit();
-  second.join();
-  SetTraceObserverForTesting(nullptr);
   const std::string one_watch =
       "swc_config_alloc(SupplicantPlugin_00-00-00-00-00-00,1)\n"
       "swc_scard_set_event_cb\n"

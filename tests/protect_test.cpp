@@ -161,9 +161,12 @@ TEST(CustomProtect, LooksUpTheUserNameOnlyForAWatchedTrace) {
     SCOPED_TRACE(watched);
     g_name_lookups = 0;
     g_traced_user.clear();
-    SetTraceObserverForTesting(watched ? WatchUserLine : nullptr);
-    const std::string sealed = Take(CryptProtectCustom("secret"));
-    SetTraceObserverForTesting(nullptr);
+    const TraceSinkApi sink = {watched ? WatchUserLine : nullptr};
+    std::string sealed;
+    {
+      ScopedSeamOverride<TraceSinkApi> watch(g_trace_sink, &sink);
+      sealed = Take(CryptProtectCustom("secret"));
+    }
     EXPECT_EQ(OpenCustom(sealed), "secret");
     EXPECT_EQ(g_name_lookups, watched ? 1 : 0);
     EXPECT_EQ(g_traced_user, watched ? ">> CryptProtectCustom : CryptProtectCustom username: alice"

@@ -56,14 +56,16 @@ void Record(uint32_t code, const char* format, va_list args) {
 // Entry and exit are traced, also when an exception leaves the scope.
 TEST(ScopedFuncTrace, TracesEntryAndExit) {
   g_seen.clear();
-  SetTraceObserverForTesting(Record);
-  { CScopedFernoFuncTrace trace("ScSimCardInit", 42); }
-  try {
-    CScopedFernoFuncTrace trace("SCInitThread", 7);
-    throw std::runtime_error("boom");
-  } catch (const std::runtime_error&) {
+  {
+    const TraceSinkApi record = {Record};
+    ScopedSeamOverride<TraceSinkApi> sink(g_trace_sink, &record);
+    { CScopedFernoFuncTrace trace("ScSimCardInit", 42); }
+    try {
+      CScopedFernoFuncTrace trace("SCInitThread", 7);
+      throw std::runtime_error("boom");
+    } catch (const std::runtime_error&) {
+    }
   }
-  SetTraceObserverForTesting(nullptr);
   EXPECT_EQ(g_seen, (std::vector<std::string>{"53 -->> ScSimCardInit()", "53 <<-- ScSimCardInit()",
                                               "53 -->> SCInitThread()", "53 <<-- SCInitThread()"}));
 }

@@ -3,7 +3,7 @@
 // links, where the key is then written with O_EXCL instead.
 #pragma once
 
-#include "frame/seam.h"
+#include "base/seam.h"
 
 namespace velto::platform {
 

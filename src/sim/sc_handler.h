@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "frame/seam.h"
+#include "base/seam.h"
 #include "abi/card_records.h"
 #include "abi/simcore.h"
 #include "sim/sync.h"

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "frame/seam.h"
+#include "base/seam.h"
 
 namespace velto::platform {
 

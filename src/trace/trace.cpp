@@ -1,6 +1,5 @@
 #include "trace/trace.h"
 
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -11,16 +10,10 @@
 namespace velto {
 namespace {
 
-// Held as an integer: some targets attach attributes to va_list that a
-// template argument cannot carry.
-std::atomic<uintptr_t> g_observer{0};
+constexpr TraceSinkApi kDiscardingSink{nullptr};
 
 void Emit(uint32_t code, const char* format, va_list args) {
-  // This build's sink writes nothing: trace points print identities, password
-  // fields and the protection entropy, so no message may leave the process.
-  if (uintptr_t observer = g_observer.load(std::memory_order_acquire)) {
-    reinterpret_cast<TraceObserver>(observer)(code, format, args);
-  }
+  if (auto write = g_trace_sink->write) write(code, format, args);
 }
 
 char* CopyText(const char* text) {
@@ -32,6 +25,8 @@ char* CopyText(const char* text) {
 }
 
 }  // namespace
+
+Seam<TraceSinkApi> g_trace_sink(&kDiscardingSink);
 
 void Trace(const char* format, ...) {
   va_list args;
@@ -47,11 +42,7 @@ void Trace(uint32_t code, const char* format, ...) {
   va_end(args);
 }
 
-void SetTraceObserverForTesting(TraceObserver observer) {
-  g_observer.store(reinterpret_cast<uintptr_t>(observer), std::memory_order_release);
-}
-
-bool TraceWatched() { return g_observer.load(std::memory_order_acquire) != 0; }
+bool TraceWatched() { return g_trace_sink->write != nullptr; }
 
 bool TraceSwitchFromValue(const char* value) {
   if (value == nullptr || value[0] == '\0') return true;

@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "base/seam.h"
+
 #if defined(__GNUC__)
 #define VELTO_PRINTF(fmt_index, first_arg) \
   __attribute__((format(printf, fmt_index, first_arg)))
@@ -59,13 +61,17 @@ class CScopedFernoFuncTrace {
   int line_;
 };
 
-// Tests may watch the sink: the observer sees each call's code (0 for the
-// plain shape), format and arguments. Null (the default) watches nothing.
-using TraceObserver = void (*)(uint32_t code, const char* format, va_list args);
-void SetTraceObserverForTesting(TraceObserver observer);
+// Where trace messages go: each call's code (0 for the plain shape), format
+// and arguments. This build's table has no writer, so no message leaves the
+// process (trace points print identities, password fields and the protection
+// entropy); a table put in through the seam sees every message.
+struct TraceSinkApi {
+  void (*write)(uint32_t code, const char* format, va_list args);
+};
+extern Seam<TraceSinkApi> g_trace_sink;
 
-// Whether anything watches the sink (an observer is set). Trace points whose
-// arguments cost a platform call to gather may skip it when nothing does.
+// Whether the sink has a writer. Trace points whose arguments cost a platform
+// call to gather may skip it when nothing would see them.
 bool TraceWatched();
 
 }  // namespace velto

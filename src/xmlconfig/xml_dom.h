@@ -10,7 +10,7 @@
 #pragma once
 
 #include "abi/eap_abi.h"
-#include "frame/seam.h"
+#include "base/seam.h"
 
 namespace velto::xml {
 
