@@ -227,6 +227,9 @@ TEST(ModuleStrings, CutToTheBufferOrEmptyWhenMissing) {
   EXPECT_STREQ(text, "Pass");
   EXPECT_FALSE(LoadModuleString(104, text, sizeof text));
   EXPECT_STREQ(text, "");
+  char no_room = 'x';  // a buffer of no size is not written
+  EXPECT_FALSE(LoadModuleString(kIdsPassword, &no_room, 0));
+  EXPECT_EQ(no_room, 'x');
 }
 
 TEST_F(CredentialFieldsTest, TtlsFieldTypesFollowTheCredentialSource) {

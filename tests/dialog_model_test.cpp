@@ -243,18 +243,21 @@ struct Lists {
 TEST(SmartCardForm, ReadersFromBothListsSimsFirst) {
   Lists lists;
   lists.AddCard("Card Reader");
+  lists.AddCard("No Items");
+  lists.sc.entries[1].item_count = 0;  // identifiers past the count are not read
   lists.AddSim("SIM A", false);
   lists.AddSim("SIM B", true);
   lists.sim.entries[1].reader_name[255] = 'X';  // filled to the last byte: read within it
   std::memset(lists.sim.entries[1].reader_name, 'B', 255);
   _VELTO_WLAN_PROFILE_V120 p = Profile(kProfileMethodSim);
   SmartCardForm form = LoadSmartCardForm(p, 150, &lists.sc, &lists.sim);
-  ASSERT_EQ(form.readers.size(), 3u);
+  ASSERT_EQ(form.readers.size(), 4u);
   EXPECT_EQ(form.readers[0].reader_name, "SIM A");
   EXPECT_EQ(form.readers[1].reader_name.size(), 256u);
   EXPECT_TRUE(form.readers[1].is_sim && form.readers[1].pin_enabled);
   EXPECT_FALSE(form.readers[2].is_sim);
   EXPECT_EQ(form.readers[2].identifiers, (std::vector<std::string>{"card://0affabc", "card://01x"}));
+  EXPECT_TRUE(form.readers[3].identifiers.empty());
   EXPECT_EQ(form.selected, 0);
   EXPECT_FALSE(form.retry);
   EXPECT_TRUE(LoadSmartCardForm(p, 159, nullptr, nullptr).retry);

@@ -151,7 +151,8 @@ TEST(ConsoleDialogs, SmartCardListChangesWhileAsking) {
       << console.output;
   EXPECT_EQ(form.selected, 0);
   EXPECT_EQ(form.pin, "1234");
-  for (const char* shown : {"(none yet", "1) Reader 1  (SIM, PIN on)", "  ! The PIN is 4 to 8 digits."}) {
+  for (const char* shown : {"(none yet", "Choice [none]: ", "1) Reader 1  (SIM, PIN on)\nChoice [1]: ",
+                            "  ! The PIN is 4 to 8 digits."}) {
     EXPECT_NE(console.output.find(shown), std::string::npos) << shown;
   }
   EXPECT_EQ(console.output.find("1234"), std::string::npos);

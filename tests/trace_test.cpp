@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,6 +27,11 @@ TEST(TraceSettings, SwitchFollowsTheModulesVariable) {
   }
   char base[64] = {};
   ASSERT_TRUE(platform::OwnModuleBaseName(base, sizeof base));
+  // A buffer one short of the name and its terminator gets it cut, terminated.
+  char cut[64];
+  const size_t length = std::strlen(base);
+  ASSERT_TRUE(platform::OwnModuleBaseName(cut, length));
+  EXPECT_EQ(std::string(cut), std::string(base, length - 1));
   std::string name = std::string(base).substr(0, 15);
   if (auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
