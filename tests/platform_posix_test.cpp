@@ -21,6 +21,7 @@
 #include "abi/eap_abi.h"
 #include "base/memory.h"
 #include "frame/exports.h"
+#include "frame/library.h"
 #include "frame/registry.h"
 #include "frame/text_convert.h"
 #include "protect/custom_protect.h"
@@ -332,6 +333,19 @@ TEST(TextConvertPosix, EachMaximalSubpartBecomesOneReplacement) {
       EXPECT_EQ(std::u16string(wide, std::max(n, 0)), c.utf16);
     }
   }
+}
+
+// The library directory is handed out only whole, terminator included.
+TEST(LibraryDirectory, OnlyWholeIntoABufferThatHoldsIt) {
+  char kept[512] = {};
+  ASSERT_TRUE(GetLibraryDirectory(kept, sizeof kept));
+  SetLibraryDirectory("/opt/velto");
+  char buffer[16];
+  EXPECT_FALSE(GetLibraryDirectory(buffer, 10));
+  EXPECT_TRUE(GetLibraryDirectory(buffer, 11));
+  EXPECT_STREQ(buffer, "/opt/velto");
+  EXPECT_FALSE(GetLibraryDirectory(nullptr, 11));
+  SetLibraryDirectory(kept);
 }
 
 // Every block the module takes or hands back is freed: a hundred rounds leave
