@@ -41,7 +41,7 @@ foreach(source IN LISTS sources)
   file(STRINGS ${SRC}/${source} includes REGEX "^#include \"[^\"]+/")
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^#include \"([^\"/]+)/.*" "\\1" target "${line}")
-    # A relative include ("../frame/version_info.rc") names its folder after the ../
+    # A relative include ("../base/version_info.rc") names its folder after the ../
     if(target STREQUAL "..")
       string(REGEX REPLACE "^#include \"\\.\\./([^\"/]+)/.*" "\\1" target "${line}")
     endif()
