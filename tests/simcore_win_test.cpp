@@ -6,15 +6,9 @@
 
 #include "simcore_chain.h"
 
-namespace velto {
-namespace {
-
 TEST(SimcoreWithoutService, LibraryAndModuleGiveUpCleanly) {
-  test::SimChain chain;
+  velto::test::SimChain chain;
   std::string error;
   ASSERT_TRUE(chain.SetUp(&error)) << error;
-  test::ExpectNoSmartCardService(chain);
+  velto::test::ExpectNoSmartCardService(chain);
 }
-
-}  // namespace
-}  // namespace velto

@@ -9,15 +9,13 @@ namespace velto::test {
 const char kAuthDialogsFileName[] = "authdialogs.dll";
 const char kSimcoreFileName[] = "simcore.dll";
 
+// A delay-load import names the library by file name only, so the loaded
+// library of that name is the one the module calls.
 void* OpenSiblingLibrary(const std::string& path, bool only_loaded, std::string* error) {
-  // A delay-load import names the library by file name only, so the loaded
-  // library of that name is the one the module calls.
-  std::string file_name = std::filesystem::path(path).filename().string();
-  HMODULE library = GetModuleHandleA(file_name.c_str());
+  HMODULE library = GetModuleHandleA(std::filesystem::path(path).filename().string().c_str());
   if (library == nullptr && !only_loaded) library = LoadLibraryA(path.c_str());
   if (library == nullptr) {
-    *error = path + (only_loaded ? ": not loaded"
-                                 : ": cannot be loaded, error " + std::to_string(GetLastError()));
+    *error = path + (only_loaded ? ": not loaded" : ": cannot be loaded, error " + std::to_string(GetLastError()));
   }
   return library;
 }
