@@ -1,7 +1,6 @@
-// Secret hygiene: the product (loaded as the host loads it), the terminal dialog
-// library and simcore's card logic handle a password and a PIN while this
-// program's free, realloc and operator delete look into each block let go of:
-// none may still hold either, as 8-bit text or as UTF-16.
+// Secret hygiene: the product (loaded as the host loads it), the terminal dialog library and
+// simcore's card logic handle a password and a PIN while this program's free and realloc look
+// into each block let go of: none may still hold either, as 8-bit text or as UTF-16.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -42,13 +41,12 @@ constexpr char16_t kPasswordWide[] = u"Pw-hygiene-7Qz!";
 constexpr char16_t kPinWide[] = u"93651827";
 
 struct Secret { const void* bytes; size_t size; const char* name; };
-constexpr Secret kSecrets[] = {{kPassword, sizeof kPassword - 1, "password"},
-                               {kPasswordWide, sizeof kPasswordWide - 2, "UTF-16 password"},
-                               {kPin, sizeof kPin - 1, "PIN"},
-                               {kPinWide, sizeof kPinWide - 2, "UTF-16 PIN"}};
-struct Hit { const char* name; void* caller; };
+constexpr Secret kSecrets[] = {
+    {kPassword, sizeof kPassword - 1, "password"}, {kPin, sizeof kPin - 1, "PIN"},
+    {kPasswordWide, sizeof kPasswordWide - 2, "UTF-16 password"},
+    {kPinWide, sizeof kPinWide - 2, "UTF-16 PIN"}};
 constexpr int kMaxHits = 64;
-Hit g_hits[kMaxHits];
+struct Hit { const char* name; void* caller; } g_hits[kMaxHits];
 std::atomic<int> g_hit_count{0};
 std::atomic<bool> g_watching{false};
 
@@ -70,8 +68,7 @@ struct Typed { const char* password = nullptr; const char* pin = nullptr; };
 
 int RunDialog(void* context, int, _VELTO_WLAN_PROFILE_V120* p, int, int* changed) {
   const Typed& typed = *static_cast<const Typed*>(context);
-  CopyTextField(p->user_name, "alice");
-  CopyTextField(p->reader_name, "Reader 0");
+  CopyTextField(p->user_name, "alice"), CopyTextField(p->reader_name, "Reader 0");
   if (typed.password != nullptr) CopyTextField(p->password_text, typed.password);
   if (typed.pin != nullptr) CopyTextField(p->pin_text, typed.pin);
   if (changed != nullptr) *changed = typed.password != nullptr;
@@ -99,32 +96,24 @@ class SecretHygieneTest : public testing::Test {
     ASSERT_TRUE(test::FindSimcoreDouble(test::SiblingLookup::kLoadIfNeeded, &sim_, &error) &&
                 test::FindAuthDialogsDouble(test::SiblingLookup::kLoadIfNeeded, &dialogs_, &error))
         << error;
-    Dl_info info{};
-    ASSERT_NE(dladdr(reinterpret_cast<void*>(sim_.reset), &info), 0);
-    sim_double_ = info.dli_fbase;
     module_ = test::LoadModule(VELTO_MODULE_NAME);
     ASSERT_NE(module_, nullptr) << dlerror();
   }
-  static void TearDownTestSuite() {
-    test::UnloadModule(module_);
-    test::RemoveTree(root_);
-  }
-  // An export of the module, by its name.
+  static void TearDownTestSuite() { test::UnloadModule(module_), test::RemoveTree(root_); }
 #define ENTRY(name) reinterpret_cast<decltype(name)*>(test::ModuleEntry(module_, #name))
 
-  // Runs `step` under the watch: a line for each block freed still holding a
-  // secret. The SIM double keeps the PIN it is handed: its frees are its own.
+  // Runs `step` under the watch: a line for each block freed still holding a secret.
   template <typename Step>
   static std::string SecretsFreedDuring(const Step& step) {
     g_hit_count = 0;
     g_watching = true;
     step();
     g_watching = false;
-    std::string found;
+    std::string found;  // the SIM double keeps what it is handed: its own frees do not count
+    Dl_info sim{}, image{};
+    dladdr(reinterpret_cast<void*>(sim_.reset), &sim);
     for (int i = 0; i < std::min(g_hit_count.load(), kMaxHits); ++i) {
-      Dl_info image{};
-      dladdr(g_hits[i].caller, &image);
-      if (image.dli_fbase == sim_double_) continue;
+      if (dladdr(g_hits[i].caller, &image) != 0 && image.dli_fbase == sim.dli_fbase) continue;
       found += g_hits[i].name + std::string(" freed from ") + (image.dli_fname ?: "?") + "\n";
     }
     return found;
@@ -132,14 +121,12 @@ class SecretHygieneTest : public testing::Test {
 
   static inline std::string root_;
   static inline void* module_ = nullptr;
-  static inline const void* sim_double_ = nullptr;
   static inline test::SimcoreDouble sim_;
   static inline test::AuthDialogsDouble dialogs_;
 };
 
-// The watch sees a block holding a secret, in either form, freed unwiped
-// (here by the test); EapPeerFreeMemory wipes what the host gives back (a
-// user record holds the PIN).
+// The watch sees a secret, in either form, freed unwiped (here by the test);
+// EapPeerFreeMemory wipes what the host gives back (a user record holds the PIN).
 TEST_F(SecretHygieneTest, WatchSeesASecretFreedAndFreeMemoryWipes) {
   auto free_memory = ENTRY(EapPeerFreeMemory);
   ASSERT_NE(free_memory, nullptr);
@@ -164,13 +151,13 @@ TEST_F(SecretHygieneTest, ModuleExports) {
   auto user_blob = ENTRY(EapPeerQueryUserBlobFromCredentialInputFields);
   ASSERT_TRUE(import && export_ && config_ui && identity_ui && user_blob);
   const std::string head =
-      "<Config><EapTtls><Phase2Type>PAP</Phase2Type><credSaved><identity>alice</identity>";
+      "<Config><EapTtls><Phase2Type>PAP</Phase2Type><credSaved><identity>alice</identity><password";
   const std::string tail = "</password></credSaved></EapTtls></Config>";
   char* sealed = EncryptProfileIdentityData(kPassword);
   const test::XmlDocument documents[] = {
-      test::ParseXml(head + "<password>" + kPassword + tail),
-      test::ParseXml(head + "<password>Pw-hyg<![CDATA[iene-7Qz!]]><!--c-->&#45;and-more" + tail),
-      test::ParseXml(head + "<password encrypted='true'>" + sealed + tail)};
+      test::ParseXml(head + ">" + kPassword + tail),
+      test::ParseXml(head + ">Pw-hyg<![CDATA[iene-7Qz!]]><!--c-->&#45;and-more" + tail),
+      test::ParseXml(head + " encrypted='true'>" + sealed + tail)};
   std::free(sealed);
   cdata stored{}, sim{};
   MakeDefaultRecord(kEapTypeTtls, &stored);
@@ -187,12 +174,8 @@ TEST_F(SecretHygieneTest, ModuleExports) {
                                           {sizeof *fields, {}, 0, texts[2].data(), texts[3].data(), 0, 0}};
   EapConfigInputFieldArray typed_fields = {0, 2, fields};
   enum Call { kImport, kExport, kConfig, kIdentity, kFields };
-  const struct Case {
-    Call call;
-    cdata* record;
-    Typed typed = {};
-    const test::XmlDocument* doc = nullptr;
-  } cases[] = {
+  struct Case { Call call; cdata* record; Typed typed = {}; const test::XmlDocument* doc = nullptr; };
+  const Case cases[] = {
       {kImport, &ttls, {}, &documents[0]}, {kImport, &ttls, {}, &documents[1]},
       {kImport, &ttls, {}, &documents[2]}, {kExport, &stored}, {kExport, &plain},
       {kConfig, &stored}, {kConfig, &stored, {kPassword}}, {kIdentity, &ttls, {kPassword}},
@@ -231,9 +214,8 @@ TEST_F(SecretHygieneTest, ModuleExports) {
   dialogs_.set_hook(nullptr, nullptr);
 }
 
-// The terminal dialog library answered from a file: the password of the
-// configuration dialog and the PIN of the smart-card dialog, and a file that
-// does not parse; then typed on a terminal.
+// The terminal dialog library answered from a file (a password and a PIN,
+// then a file that does not parse), and typed on a terminal.
 TEST_F(SecretHygieneTest, TerminalDialogLibrary) {
   void* library = dlopen((test::ProductDir() + "/authdialogs.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
@@ -281,8 +263,7 @@ TEST_F(SecretHygieneTest, TerminalDialogLibrary) {
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0) << "typed on the terminal";
-  close(master);
-  dlclose(library);
+  close(master), dlclose(library);
 }
 
 // simcore's PIN read (its card logic, linked into this program) against the
@@ -296,10 +277,7 @@ TEST_F(SecretHygieneTest, SimcorePinRead) {
     }
   } channel;
   for (auto kind : {test::VirtualSimConfig::Kind::kGsmSim, test::VirtualSimConfig::Kind::kUsim}) {
-    test::VirtualSimConfig config;
-    config.kind = kind;
-    config.pin = kPin;
-    test::VirtualSim card(config);
+    test::VirtualSim card({.kind = kind, .pin = kPin});
     channel.card = &card;
     sim::CardInfo info = sim::IdentifyCard(channel);
     std::string imsi;
@@ -312,8 +290,7 @@ TEST_F(SecretHygieneTest, SimcorePinRead) {
 }  // namespace
 }  // namespace velto
 
-// Always moves (or frees), so the old block goes through Release like any
-// other. operator delete ends in free.
+// Always moves (or frees), so the old block goes through Release; operator delete ends in free.
 extern "C" void* realloc(void* block, size_t size) noexcept {
   if (block == nullptr) return __libc_malloc(size);
   void* moved = size != 0 ? __libc_malloc(size) : nullptr;
