@@ -110,9 +110,10 @@ class SecretHygieneTest : public testing::Test {
     step();
     g_watching = false;
     std::string found;  // the SIM double keeps what it is handed: its own frees do not count
-    Dl_info sim{}, image{};
+    Dl_info sim{};
     dladdr(reinterpret_cast<void*>(sim_.reset), &sim);
     for (int i = 0; i < std::min(g_hit_count.load(), kMaxHits); ++i) {
+      Dl_info image{};
       if (dladdr(g_hits[i].caller, &image) != 0 && image.dli_fbase == sim.dli_fbase) continue;
       found += g_hits[i].name + std::string(" freed from ") + (image.dli_fname ?: "?") + "\n";
     }
