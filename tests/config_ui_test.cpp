@@ -1,14 +1,16 @@
-// The configuration dialog export against the dialog library's double: what
-// the dialog is shown, and what a confirmed or cancelled dialog stores
-// (tests/vectors/config_ui.cases).
+// The configuration and identity dialog exports against the doubles: what the
+// dialog is shown, and what a confirmed or cancelled dialog stores or hands
+// out (tests/vectors/config_ui.cases).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "abi/dialog_profile.h"
+#include "abi/udata.h"
 #include "authdialogs/dialog_model.h"
 #include "base/memory.h"
 #include "base/text.h"
@@ -18,6 +20,7 @@
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "support/vectors.h"
+#include "support/xml_test_util.h"
 #include "ui/config_ui.h"
 
 namespace velto {
@@ -27,18 +30,39 @@ namespace {
 // (nonzero) or cancel (0).
 using Profile = _VELTO_WLAN_PROFILE_V120;
 using Dialog = std::function<int(Profile*, int* password_changed)>;
+// An identity dialog: the Create1XDlg number (-1 for the smart-card dialog) and its failure code.
+using IdentityDialog = std::function<int(int dialog, int fail_code, Profile*)>;
 
 int RunDialog(void* context, int dialog, Profile* profile, int, int* changed) {
   EXPECT_EQ(dialog, 12);
   return (*static_cast<Dialog*>(context))(profile, changed);
 }
+int RunIdentityDialog(void* context, int dialog, Profile* profile, int fail_code, int* password_changed) {
+  EXPECT_EQ(password_changed, nullptr);
+  return (*static_cast<IdentityDialog*>(context))(dialog, fail_code, profile);
+}
+
+struct Identity {
+  DWORD status = 0, win_error = 0;
+  bool handed_out = false;  // a user record or an identity
+  udata user{};
+  std::string identity;
+};
+
+// The smart-card dialog as a user fills it: a reader and a PIN.
+IdentityDialog SmartCard(const char* reader, const char* pin, std::vector<int>* fail_codes = nullptr) {
+  return [=](int dialog, int fail_code, Profile* p) {
+    EXPECT_TRUE(dialog == -1 && p->sc_mode == 4u);
+    if (fail_codes != nullptr) fail_codes->push_back(fail_code);
+    CopyTextField(p->reader_name, reader);
+    CopyTextField(p->pin_text, pin);
+    return 1;
+  };
+}
 
 class ConfigUiTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(doubles_.SetUp(&error)) << error;
-  }
+  void SetUp() override { std::string error; ASSERT_TRUE(doubles_.SetUp(&error)) << error; }
 
   // Runs the export on `in` (null: no record) with `dialog`; returns the stored record.
   cdata Run(uint8_t type, const cdata* in, Dialog dialog, DWORD* win_error = nullptr) {
@@ -62,8 +86,40 @@ class ConfigUiTest : public testing::Test {
     return record;
   }
 
+  // The identity export on `record` (size 0: none at all).
+  Identity RunIdentity(uint8_t type, IdentityDialog dialog, cdata record = {}, DWORD size = kCdataSize) {
+    if (record.eap_type == 0) record.eap_type = type;
+    doubles_.dialogs().set_hook(RunIdentityDialog, &dialog);
+    EAP_METHOD_TYPE method{{type, 0, 0}, 0};
+    DWORD out_size = 0;
+    BYTE* out = nullptr;
+    LPWSTR identity = nullptr;
+    EAP_ERROR* error = nullptr;
+    Identity r;
+    const BYTE* data = size != 0 ? reinterpret_cast<const BYTE*>(&record) : nullptr;
+    r.status = EapPeerInvokeIdentityUI(&method, 0, nullptr, size != 0 ? size : kCdataSize, data, 0, nullptr,
+                                       &out_size, &out, &identity, &error);
+    doubles_.dialogs().set_hook(nullptr, nullptr);
+    if (error != nullptr) {
+      r.win_error = error->dwWinError;
+      EXPECT_EQ(std::memcmp(&error->type, &method, sizeof method), 0);
+    }
+    r.handed_out = out != nullptr || identity != nullptr;
+    if (out != nullptr) {
+      EXPECT_EQ(out_size, kUdataSize);
+      std::memcpy(&r.user, out, sizeof r.user);
+    }
+    if (identity != nullptr) r.identity = test::ToUtf8(identity);
+    std::free(out);
+    std::free(identity);
+    std::free(error);
+    return r;
+  }
+  const test::SimcoreDouble& sim() { return doubles_.simcore(); }
+
   test::SiblingDoubles doubles_;
 };
+using IdentityUiTest = ConfigUiTest;
 
 TEST_F(ConfigUiTest, RecordShownAndStoredBack) {
   for (const test::Case& c : test::ReadCases("config_ui.cases")) {
@@ -100,23 +156,16 @@ TEST_F(ConfigUiTest, RecordShownAndStoredBack) {
       hash += "0123456789abcdef"[shown.cert_hash[i] >> 4];
       hash += "0123456789abcdef"[shown.cert_hash[i] & 15];
     }
-    for (auto [key, value] : {std::pair<const char*, std::string>{"shown_inner", std::to_string(shown.inner_method)},
-                              {"shown_kind", std::to_string(shown.subject_kind)},
-                              {"shown_subject", shown.subject_text},
-                              {"shown_domain", shown.domain},
-                              {"shown_user", shown.user_name},
-                              {"shown_roaming", shown.roaming_identity},
-                              {"shown_method", std::to_string(shown.method_kind)},
-                              {"shown_cred_mode", std::to_string(shown.cred_mode)},
-                              {"shown_hash", hash},
-                              {"shown_hash_len", std::to_string(shown.cert_hash_len)},
-                              {"shown_nohash", (shown.option_bits & kProfileNoCertHash) != 0 ? "1" : "0"},
-                              {"back_phase2", std::to_string(out.phase2_type)},
-                              {"back_subject", out.subject_match},
-                              {"back_identity", out.identity},
-                              {"back_anon", out.anon_identity},
-                              {"back_source", std::to_string(out.cred_source)},
-                              {"back_ca_hash", out.ca_hash}}) {
+    using std::to_string;
+    for (auto [key, value] : {std::pair<const char*, std::string>{"shown_inner", to_string(shown.inner_method)},
+             {"shown_kind", to_string(shown.subject_kind)}, {"shown_subject", shown.subject_text},
+             {"shown_domain", shown.domain}, {"shown_user", shown.user_name}, {"shown_roaming", shown.roaming_identity},
+             {"shown_method", to_string(shown.method_kind)}, {"shown_cred_mode", to_string(shown.cred_mode)},
+             {"shown_hash", hash}, {"shown_hash_len", to_string(shown.cert_hash_len)},
+             {"shown_nohash", (shown.option_bits & kProfileNoCertHash) != 0 ? "1" : "0"},
+             {"back_phase2", to_string(out.phase2_type)}, {"back_subject", out.subject_match},
+             {"back_identity", out.identity}, {"back_anon", out.anon_identity},
+             {"back_source", to_string(out.cred_source)}, {"back_ca_hash", out.ca_hash}}) {
       if (c.count(key)) EXPECT_EQ(value, c.at(key)) << key;
     }
     if (c.count("unchanged")) {
@@ -210,6 +259,63 @@ TEST_F(ConfigUiTest, StoredPasswordFilledToItsEndIsReadWithinTheRecord) {
   bool shown = false;
   Run(kEapTypeTtls, in.get(), [&](Profile*, int*) { return shown = true, 0; });
   EXPECT_TRUE(shown);
+}
+
+// A host's record whose text fields run to their last byte: the outer
+// identity is the whole field and nothing after it.
+TEST_F(IdentityUiTest, OuterIdentityFilledToItsEndIsReadWithinTheField) {
+  cdata record;
+  std::memset(&record, 'a', sizeof record);
+  record.eap_type = kEapTypeTtls;
+  Identity r = RunIdentity(kEapTypeTtls, [](int, int, Profile*) { return 1; }, record);
+  ASSERT_EQ(r.status, 0u);
+  EXPECT_EQ(r.identity, std::string(sizeof record.anon_identity, 'a'));
+}
+
+TEST_F(IdentityUiTest, WrongPinShowsTheDialogAgain) {
+  sim().push_imsi(-7, "");
+  sim().push_imsi(-7, "");
+  sim().push_imsi(0, "999990000000001");
+  std::vector<int> fail_codes;
+  Identity r = RunIdentity(kEapTypeAka, SmartCard("R", "0000", &fail_codes));
+  ASSERT_EQ(r.status, 0u);
+  EXPECT_EQ(fail_codes, (std::vector<int>{150, 159, 159}));
+  EXPECT_EQ(r.identity, "0999990000000001");
+}
+
+// Nothing but the error record: cancelled (1223), an EAP-TTLS dialog
+// confirmed without an outer identity to report (87), a SIM not read, a
+// record missing or short (87); another method shows nothing and hands out a zero record.
+TEST_F(IdentityUiTest, Refusals) {
+  IdentityDialog cancel = [](int, int, Profile*) { return 0; };
+  IdentityDialog confirm = [](int, int, Profile*) { return 1; };
+  const struct {
+    uint8_t type;
+    int script;  // 1: the IMSI not read, 2: no SIM library handle
+    IdentityDialog dialog;
+    DWORD size, status, win_error;
+  } cases[] = {
+      {kEapTypeTtls, 0, cancel, kCdataSize, 1223, 1223}, {kEapTypeTtls, 0, confirm, kCdataSize, 87, 0},
+      {kEapTypeSim, 0, cancel, kCdataSize, 1223, 1223},  {kEapTypeSim, 1, SmartCard("R", "1"), kCdataSize, 1223, 1223},
+      {kEapTypeSim, 2, SmartCard("R", "1"), kCdataSize, 1223, 1223},
+      {kEapTypeTtls, 0, confirm, 0, 87, 0}, {kEapTypeTtls, 0, confirm, 100, 87, 0},
+  };
+  for (const auto& c : cases) {
+    sim().reset();
+    if (c.script == 1) sim().push_imsi(-1, "");
+    if (c.script == 2) sim().fail_alloc(1);
+    Identity r = RunIdentity(c.type, c.dialog, {}, c.size);
+    EXPECT_EQ(r.status, c.status) << &c - cases;
+    EXPECT_EQ(r.win_error, c.win_error) << &c - cases;
+    EXPECT_FALSE(r.handed_out) << &c - cases;
+    if (c.type == kEapTypeSim) EXPECT_NE(sim().Calls().find("swc_config_free"), std::string::npos) << "watch not closed";
+  }
+  bool shown = false;
+  Identity r = RunIdentity(25, [&](int, int, Profile*) { return shown = true, 1; });
+  EXPECT_EQ(r.status, 0u);
+  EXPECT_TRUE(r.handed_out && !shown && r.identity.empty());
+  udata zero{};
+  EXPECT_EQ(std::memcmp(&r.user, &zero, sizeof zero), 0);
 }
 
 }  // namespace

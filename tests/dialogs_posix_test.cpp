@@ -113,6 +113,7 @@ TEST_F(RealDialogsTest, CardsReportedWhileTheDialogIsOpenReachIt) {
   events.join();
   EXPECT_STREQ(user_.sim_reader, "Late Reader");
   EXPECT_STREQ(user_.user_pin, "") << "no PIN for a SIM without one";
+  EXPECT_NE(sim_.Calls().find("swc_scard_get_imsi(Late Reader,null,64)"), std::string::npos) << sim_.Calls();
 }
 
 }  // namespace
