@@ -8,6 +8,7 @@
 #include <cstring>
 #include <list>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -49,8 +50,7 @@ const platform::RegistryApi kLogged = {
     },
     [](RegistryKey* key, const char* name, uint32_t* type, uint8_t* data, uint32_t* size) {
       g_script.log += std::string("query(") + name + ") ";
-      if (g_script.query != 0) return g_script.query;
-      uint32_t status = Real().query_value(key, name, type, data, size);
+      uint32_t status = g_script.query != 0 ? g_script.query : Real().query_value(key, name, type, data, size);
       if (g_script.type != 0) *type = g_script.type;
       return status;
     },
@@ -59,10 +59,7 @@ const platform::RegistryApi kLogged = {
       g_script.written.assign(reinterpret_cast<const char*>(data), size);
       return g_script.set != 0 ? g_script.set : Real().set_value(key, name, type, data, size);
     },
-    [](RegistryKey* key, const char* name) {
-      g_script.log += std::string("delete(") + name + ") ";
-      return Real().delete_value(key, name);
-    },
+    [](RegistryKey* key, const char* name) { g_script.log += std::string("delete(") + name + ") "; return Real().delete_value(key, name); },
     [](RegistryKey* key) { g_script.log += "close "; Real().close_key(key); },
     [](const char* subkey, RegistryKey** key) { return Real().create_machine_key(subkey, key); }};
 
@@ -73,13 +70,15 @@ bool SetReader(const std::optional<std::string>& bytes) {
   uint8_t data[512];
   uint32_t size = sizeof data;
   bool stored = Real().query_value(key, kReader, nullptr, data, &size) == 0;
-  if (bytes) {
-    Real().set_value(key, kReader, platform::kRegSz, reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
-  } else {
-    Real().delete_value(key, kReader);
-  }
+  if (bytes) Real().set_value(key, kReader, platform::kRegSz, reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size());
+  if (!bytes) Real().delete_value(key, kReader);
   Real().close_key(key);
   return stored;
+}
+
+bool AllZero(const void* p, size_t size) {
+  auto* bytes = static_cast<const unsigned char*>(p);
+  return std::all_of(bytes, bytes + size, [](unsigned char c) { return c == 0; });
 }
 
 // What the fields export writes, released as the host does; a pattern until then.
@@ -92,14 +91,14 @@ struct OutFields {
     EapPeerFreeMemory(array.pFields);
   }
   bool Untouched() const {
-    auto* raw = reinterpret_cast<const unsigned char*>(&array);
-    return std::all_of(raw, raw + sizeof array, [](unsigned char c) { return c == 0xA5; });
+    EapConfigInputFieldArray pattern;
+    std::memset(&pattern, 0xA5, sizeof pattern);
+    return std::memcmp(&array, &pattern, sizeof array) == 0;
   }
   std::vector<Field> Fields() const {
     EXPECT_EQ(array.dwVersion, 0u);
     std::vector<Field> fields;
-    for (DWORD i = 0; i < array.dwNumberOfFields; ++i) {
-      const EAP_CONFIG_INPUT_FIELD_DATA& f = array.pFields[i];
+    for (const EAP_CONFIG_INPUT_FIELD_DATA& f : std::span(array.pFields, array.dwNumberOfFields)) {
       EXPECT_TRUE(f.dwSize == 40 && f.pwszData == nullptr && f.dwMinDataLength == 0);
       std::string label;
       for (const WCHAR* c = f.pwszLabel; *c != 0; ++c) label += static_cast<char>(*c);
@@ -141,22 +140,17 @@ struct Blob {
   DWORD status;
   udata user;
 };
-Blob QueryBlob(uint8_t type, const HostFields& fields, cdata* record = &g_record, DWORD size = kCdataSize) {
+Blob QueryBlob(uint8_t type, const std::string& fields, cdata* record = &g_record, DWORD size = kCdataSize) {
   DWORD out_size = 7;
   BYTE* out = nullptr;
-  Blob blob{EapPeerQueryUserBlobFromCredentialInputFields(nullptr, Method(type), 0, size,
-                                                          reinterpret_cast<BYTE*>(record), &fields.array,
-                                                          &out_size, &out, nullptr),
-            {}};
+  HostFields host(fields);
+  Blob blob{EapPeerQueryUserBlobFromCredentialInputFields(nullptr, Method(type), 0, size, reinterpret_cast<BYTE*>(record),
+                                                          &host.array, &out_size, &out, nullptr), {}};
   EXPECT_EQ(out_size, blob.status == 0 ? kUdataSize : 7u);
   EXPECT_EQ(out == nullptr, blob.status != 0);
   if (out != nullptr) std::memcpy(&blob.user, out, sizeof blob.user);
   WipeAndFree(out, kUdataSize);
   return blob;
-}
-bool AllZero(const void* p, size_t size) {
-  auto* bytes = static_cast<const char*>(p);
-  return std::all_of(bytes, bytes + size, [](char c) { return c == 0; });
 }
 
 class CredentialFieldsTest : public testing::Test {
@@ -164,11 +158,10 @@ class CredentialFieldsTest : public testing::Test {
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(doubles_.SetUp(&error)) << error;
-    root_ = test::MakeTempDir();
     test::SetEnvVar("VELTOEAP_REGISTRY_ROOT", root_.c_str());
     SetReader(std::nullopt);  // the installer's key, without the value
-    g_script = {};
     platform::g_registry.Override(&kLogged);
+    g_script = {};
   }
   void TearDown() override {
     platform::g_registry.Override(nullptr);
@@ -185,12 +178,12 @@ class CredentialFieldsTest : public testing::Test {
     doubles_.simcore().add_present_card(&event);
   }
   DWORD QueryFields(uint8_t type, OutFields* out, cdata* record = &g_record, DWORD size = kCdataSize) {
-    return EapPeerQueryCredentialInputFields(nullptr, Method(type), 0, size, reinterpret_cast<BYTE*>(record),
-                                             &out->array, nullptr);
+    return EapPeerQueryCredentialInputFields(nullptr, Method(type), 0, size, reinterpret_cast<BYTE*>(record), &out->array,
+                                             nullptr);
   }
 
   test::SiblingDoubles doubles_;
-  std::string root_;
+  std::string root_ = test::MakeTempDir();
 };
 
 // The labels themselves are checked with the fields below.
@@ -257,7 +250,7 @@ TEST_F(CredentialFieldsTest, MissingShortOrForeignConfigurationIs87) {
     OutFields out;
     EXPECT_EQ(QueryFields(type, &out, record, size), 87u) << int{type} << " " << size;
     EXPECT_TRUE(out.Untouched());
-    if (size != 1521) EXPECT_EQ(QueryBlob(type, HostFields(""), record, size).status, 87u) << int{type} << " " << size;
+    if (size != 1521) EXPECT_EQ(QueryBlob(type, "", record, size).status, 87u) << int{type} << " " << size;
   }
   EXPECT_EQ(g_script.log + doubles_.simcore().Calls(), "");
 }
@@ -275,7 +268,7 @@ TEST_F(CredentialFieldsTest, TtlsCredentials) {
     std::memcpy(record.password, password.data(), password.size());
     std::optional<ScopedSeamOverride<platform::DataProtectionApi>> refuse;
     if (c.at("sealing") == "0") refuse.emplace(platform::g_data_protection, &refusing);
-    Blob blob = QueryBlob(kEapTypeTtls, HostFields(c.at("fields")), &record);
+    Blob blob = QueryBlob(kEapTypeTtls, c.at("fields"), &record);
     ASSERT_EQ(blob.status, 0u);
     EXPECT_EQ(blob.user.user_identity, Text(c.at("identity")));
     EXPECT_TRUE(!c.at("identity").empty() || AllZero(blob.user.user_identity, 128));
@@ -302,7 +295,7 @@ TEST_F(CredentialFieldsTest, SimRecordCases) {
     g_script = {};
     (c.at("fail") == "open_r" ? g_script.open_r : c.at("fail") == "query" ? g_script.query : g_script.type) =
         c.at("fail").empty() ? 0 : c.at("fail") == "type" ? 3 : 5;
-    Blob blob = QueryBlob(kEapTypeAka, HostFields(c.at("fields")));
+    Blob blob = QueryBlob(kEapTypeAka, c.at("fields"));
     EXPECT_EQ(blob.status, std::stoul(c.at("status")));
     EXPECT_EQ(blob.user.sim_reader, Text(c.at("sim_reader")));
     EXPECT_EQ(blob.user.user_pin, Text(c.at("pin")));
