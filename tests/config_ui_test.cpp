@@ -225,11 +225,7 @@ TEST_F(ConfigUiTest, PasswordIsSealedOnlyWhenTheDialogChangesIt) {
   in.flags = kFlagPasswordCustomProtected;
   // Left alone: opened for the dialog only; the record keeps it sealed.
   std::string shown;
-  cdata out = Run(kEapTypeTtls, &in, [&](Profile* p, int* changed) {
-    shown = p->password_text;
-    *changed = 0;
-    return 1;
-  });
+  cdata out = Run(kEapTypeTtls, &in, [&](Profile* p, int* changed) { shown = p->password_text; return *changed = 0, 1; });
   EXPECT_EQ(shown, "old");
   EXPECT_STREQ(out.password, in.password);
   EXPECT_EQ(out.flags, kFlagPasswordCustomProtected);

@@ -51,7 +51,7 @@ template <typename List>
 int SetList(List* copy, const List* list) {
   std::lock_guard<std::mutex> lock(g_mutex);
   ++g.set_list_calls;
-  if (list != nullptr) CopyList(copy, list);
+  if (list != nullptr) *copy = *list;
   return list != nullptr ? 1 : 0;
 }
 
@@ -81,23 +81,13 @@ void authdialogs_double_set_hook(authdialogs_double_hook hook, void* context) {
   g.hook = hook;
   g.hook_context = context;
 }
-
-void authdialogs_double_reset(void) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  std::memset(&g, 0, sizeof g);
-}
-
-int authdialogs_double_set_list_calls(void) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g.set_list_calls;
-}
-
+void authdialogs_double_reset(void) { std::lock_guard<std::mutex> lock(g_mutex); std::memset(&g, 0, sizeof g); }
+int authdialogs_double_set_list_calls(void) { std::lock_guard<std::mutex> lock(g_mutex); return g.set_list_calls; }
 void authdialogs_double_last_lists(VELTO_SC_LIST_V120* sc, VELTO_SIM_LIST* sim) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (sc != nullptr) *sc = g.sc_list;
   if (sim != nullptr) *sim = g.sim_list;
 }
-
 void authdialogs_double_last_window(_C8021X_SETTINGS_WINDOW_MODE* window_mode, HWND* owner) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (window_mode != nullptr) *window_mode = g.window_mode;
