@@ -6,38 +6,30 @@
 
 namespace velto::test {
 
-void DocumentReleaser::operator()(VeltoXmlDocument* document) const {
-  if (document != nullptr) xml::g_dom->release_document(document);
-}
+using platform::CodePage;
 
 std::basic_string<WCHAR> ToWide(const std::string& utf8) {
-  int n = platform::MultiByteToWide(platform::CodePage::kUtf8, utf8.c_str(), -1, nullptr, 0);
-  if (n <= 0) return {};
-  std::basic_string<WCHAR> wide(static_cast<size_t>(n), 0);
-  platform::MultiByteToWide(platform::CodePage::kUtf8, utf8.c_str(), -1, wide.data(), n);
-  wide.resize(static_cast<size_t>(n - 1));
+  std::basic_string<WCHAR> wide(utf8.size() + 1, 0);  // never more units than bytes
+  const int n = platform::MultiByteToWide(CodePage::kUtf8, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? n - 1 : 0);
   return wide;
 }
 
 std::string ToUtf8(const WCHAR* text) {
-  if (text == nullptr) return {};
-  int n = platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, nullptr, 0);
-  if (n <= 0) return {};
-  std::string utf8(static_cast<size_t>(n), '\0');
-  platform::WideToMultiByte(platform::CodePage::kUtf8, text, -1, utf8.data(), n);
-  utf8.resize(static_cast<size_t>(n - 1));
+  size_t units = 0;
+  while (text != nullptr && text[units] != 0) ++units;
+  std::string utf8(units * 3 + 1, '\0');  // at most 3 bytes a unit
+  const int n = platform::WideToMultiByte(CodePage::kUtf8, text, -1, utf8.data(), static_cast<int>(utf8.size()));
+  utf8.resize(n > 0 ? n - 1 : 0);
   return utf8;
 }
 
 XmlDocument ParseXml(const std::string& utf8) {
   XmlDocument document(xml::g_dom->create_document());
-  if (!document) return nullptr;
-  std::basic_string<WCHAR> wide = ToWide(utf8);
   xml::ParseError error;
-  bool ok = xml::g_dom->load_xml(document.get(), wide.c_str(), &error);
+  const bool ok = document && xml::g_dom->load_xml(document.get(), ToWide(utf8).c_str(), &error);
   std::free(error.reason);
-  if (!ok) return nullptr;
-  return document;
+  return ok ? std::move(document) : nullptr;
 }
 
 std::string SerializeXml(VeltoXmlDocument* document) {

@@ -9,15 +9,12 @@
 namespace velto::test {
 
 struct DocumentReleaser {
-  void operator()(VeltoXmlDocument* document) const;
+  void operator()(VeltoXmlDocument* document) const { xml::g_dom->release_document(document); }
 };
 using XmlDocument = std::unique_ptr<VeltoXmlDocument, DocumentReleaser>;
 
-// Parses UTF-8 text into a new document; null when it does not parse.
-XmlDocument ParseXml(const std::string& utf8);
-
-// The document's xml property as UTF-8 ("" on failure).
-std::string SerializeXml(VeltoXmlDocument* document);
+XmlDocument ParseXml(const std::string& utf8);  // null when it does not parse
+std::string SerializeXml(VeltoXmlDocument* document);  // "" on failure
 
 // UTF-16 text of the DOM to UTF-8, and back.
 std::string ToUtf8(const WCHAR* text);
