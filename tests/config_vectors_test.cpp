@@ -1,33 +1,16 @@
-// The shared configuration vectors: each tests/vectors/config/NAME.xml is
-// imported with the EAP type its NAME.expect names, and the status and record
-// must be what NAME.expect says. The same files run against libxml2 on Linux
-// and MSXML 6 on Windows.
-//
-// NAME.expect holds "key = value" lines:
-//   method              ttls | sim | aka | a type number
-//   status              the export's status
-//   phase2_type, cred_source, flags, eap_type          numbers (0x.. allowed)
-//   anon_identity, ca_hash, alternative_identity, subject_match, identity
-//                       exact texts; a field not named must be empty / zero
-//   password            empty | custom:PLAIN (the stored sealed form of
-//                       PLAIN) | asis:TEXT (the field holds TEXT)
-//   document_password   sealed:PLAIN (the document's password element now
-//                       holds the profile form of PLAIN, encrypted="true")
-//                       | sealed-empty (encrypted="true", and the sealed
-//                       text opens to nothing) | unchanged
-// In the XML, {{SEALED:TEXT}} stands for the profile form of TEXT, made by
-// this user when the test runs.
+// The import of each document of tests/vectors/config (see its README).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "base/memory.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "base/memory.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "support/test_env.h"
@@ -38,56 +21,37 @@
 namespace velto {
 namespace {
 
-namespace fs = std::filesystem;
+const std::string kDir = VELTO_VECTORS_DIR "/config/";
 
 std::vector<std::string> VectorNames() {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(VELTO_VECTORS_DIR "/config", ec)) {
+  for (const auto& entry : std::filesystem::directory_iterator(kDir, ec)) {
     if (entry.path().extension() == ".xml") names.push_back(entry.path().stem().string());
   }
   std::sort(names.begin(), names.end());
   return names;
 }
 
-uint32_t Number(const std::string& text) {
-  return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
+uint32_t Number(const std::string& text) { return std::strtoul(text.c_str(), nullptr, 0); }
+
+// The plain text of the stored (custom) or the profile sealed form.
+std::string Open(std::string text, bool custom) {
+  char* plain = custom ? CryptUnprotectCustom(text.c_str()) : DecryptProfileIdentityData(text.data());
+  std::string result = plain != nullptr ? plain : "<does not open>";
+  WipeAndFreeText(plain);
+  return result;
 }
 
-uint8_t MethodType(const std::string& method) {
-  if (method == "ttls") return kEapTypeTtls;
-  if (method == "sim") return kEapTypeSim;
-  if (method == "aka") return kEapTypeAka;
-  return static_cast<uint8_t>(Number(method));
-}
-
-// Replaces every {{SEALED:TEXT}} by the profile form of TEXT.
 std::string SealPlaceholders(std::string xml) {
   const std::string open = "{{SEALED:";
   for (size_t at; (at = xml.find(open)) != std::string::npos;) {
-    size_t end = xml.find("}}", at);
-    std::string plain = xml.substr(at + open.size(), end - at - open.size());
-    char* sealed = EncryptProfileIdentityData(plain.c_str());
+    const size_t end = xml.find("}}", at);
+    MallocPtr<char> sealed(EncryptProfileIdentityData(xml.substr(at + 9, end - at - 9).c_str()));
     EXPECT_NE(sealed, nullptr);
-    xml.replace(at, end + 2 - at, sealed != nullptr ? sealed : "");
-    std::free(sealed);
+    xml.replace(at, end + 2 - at, sealed != nullptr ? sealed.get() : "");
   }
   return xml;
-}
-
-std::string OpenCustom(const char* text) {
-  char* plain = CryptUnprotectCustom(text);
-  std::string result = plain != nullptr ? plain : "<does not open>";
-  WipeAndFreeText(plain);
-  return result;
-}
-
-std::string OpenProfile(const std::string& text) {
-  std::string copy = text;
-  char* plain = DecryptProfileIdentityData(copy.data());
-  std::string result = plain != nullptr ? plain : "<does not open>";
-  WipeAndFreeText(plain);
-  return result;
 }
 
 class ConfigVector : public testing::TestWithParam<std::string> {
@@ -96,24 +60,23 @@ class ConfigVector : public testing::TestWithParam<std::string> {
 };
 
 TEST_P(ConfigVector, ImportGivesTheExpectedRecord) {
-  const fs::path dir = fs::path(VELTO_VECTORS_DIR) / "config";
-  auto cases = test::ParseCases(test::ReadFile((dir / (GetParam() + ".expect")).string()));
-  ASSERT_EQ(cases.size(), 1u) << GetParam();
+  auto cases = test::ParseCases(test::ReadFile(kDir + GetParam() + ".expect"));
+  ASSERT_EQ(cases.size(), 1u);
   test::Case& expect = cases[0];
-  ASSERT_TRUE(expect.count("method") && expect.count("status")) << GetParam();
-
-  test::XmlDocument document = test::ParseXml(SealPlaceholders(test::ReadFile((dir / (GetParam() + ".xml")).string())));
+  test::XmlDocument document = test::ParseXml(SealPlaceholders(test::ReadFile(kDir + GetParam() + ".xml")));
   ASSERT_TRUE(document) << "the vector does not parse";
-  std::string before = test::SerializeXml(document.get());
+  const std::string before = test::SerializeXml(document.get());
 
+  const std::string method = expect["method"];
   EAP_METHOD_TYPE type{};
-  type.eapType.type = MethodType(expect["method"]);
+  type.eapType.type = method == "ttls" ? kEapTypeTtls : method == "sim" ? kEapTypeSim
+                      : method == "aka" ? kEapTypeAka : static_cast<uint8_t>(Number(method));
   type.eapType.dwVendorId = 0x1234;  // ignored
   BYTE* out = reinterpret_cast<BYTE*>(0x1);
   DWORD size = 0xFFFF;
   EAP_ERROR* error = reinterpret_cast<EAP_ERROR*>(0x2);
-  DWORD status = EapPeerConfigXml2Blob(0, type, document.get(), &out, &size, &error);
-  ASSERT_EQ(status, Number(expect["status"]));
+  const DWORD status = EapPeerConfigXml2Blob(0, type, document.get(), &out, &size, &error);
+  ASSERT_EQ(status, Number(expect.at("status")));
   EXPECT_EQ(error, reinterpret_cast<EAP_ERROR*>(0x2)) << "the error record is never touched";
   if (status != 0) {
     EXPECT_EQ(out, reinterpret_cast<BYTE*>(0x1));
@@ -122,53 +85,38 @@ TEST_P(ConfigVector, ImportGivesTheExpectedRecord) {
     return;
   }
   ASSERT_EQ(size, kCdataSize);
-  MallocPtr<cdata> record(reinterpret_cast<cdata*>(out));
-
-  EXPECT_EQ(record->eap_type, expect.count("eap_type") ? Number(expect["eap_type"]) : type.eapType.type);
-  EXPECT_EQ(record->phase2_type, Number(expect["phase2_type"]));
-  EXPECT_EQ(record->cred_source, Number(expect["cred_source"]));
-  EXPECT_EQ(record->flags, Number(expect["flags"]));
-  EXPECT_EQ(std::string(record->anon_identity), expect["anon_identity"]);
-  EXPECT_EQ(std::string(record->ca_hash), expect["ca_hash"]);
-  EXPECT_EQ(std::string(record->alternative_identity), expect["alternative_identity"]);
-  EXPECT_EQ(std::string(record->subject_match), expect["subject_match"]);
-  EXPECT_EQ(std::string(record->identity), expect["identity"]);
+  MallocPtr<cdata> r(reinterpret_cast<cdata*>(out));
+  EXPECT_EQ(r->eap_type, type.eapType.type);
+  const std::pair<const char*, uint32_t> numbers[] = {
+      {"phase2_type", r->phase2_type}, {"cred_source", r->cred_source}, {"flags", r->flags}};
+  for (const auto& [key, value] : numbers) EXPECT_EQ(value, Number(expect[key])) << key;
+  const std::pair<const char*, std::string> texts[] = {
+      {"anon_identity", r->anon_identity}, {"ca_hash", r->ca_hash}, {"identity", r->identity},
+      {"alternative_identity", r->alternative_identity}, {"subject_match", r->subject_match}};
+  for (const auto& [key, value] : texts) EXPECT_EQ(value, expect[key]) << key;
   const cdata zero{};
-  EXPECT_EQ(std::memcmp(record->pin, zero.pin, sizeof zero.pin + sizeof zero.sim_imsi), 0);
+  EXPECT_EQ(std::memcmp(r->pin, zero.pin, sizeof zero.pin + sizeof zero.sim_imsi), 0);
 
-  const std::string& password = expect["password"];
-  if (password.empty() || password == "empty") {
-    EXPECT_STREQ(record->password, "");
-  } else if (password.rfind("custom:", 0) == 0) {
-    EXPECT_EQ(OpenCustom(record->password), password.substr(7));
+  const std::string password = expect["password"];
+  if (password.rfind("custom:", 0) == 0) {
+    EXPECT_EQ(Open(r->password, true), password.substr(7));
   } else if (password.rfind("asis:", 0) == 0) {
-    EXPECT_EQ(std::string(record->password), password.substr(5));
+    EXPECT_EQ(std::string(r->password), password.substr(5));
   } else {
-    ADD_FAILURE() << "unknown password expectation " << password;
+    EXPECT_STREQ(r->password, "") << password;  // "empty" or not named
   }
 
-  const std::string& in_document = expect["document_password"];
-  if (in_document == "unchanged") {
-    EXPECT_EQ(test::SerializeXml(document.get()), before);
-  } else if (in_document.rfind("sealed", 0) == 0) {
-    xml::NodeRef config(xml::g_dom->first_child(document.get()));
-    xml::NodeRef method = xml::find_child_node(config.get(), "EapTtls");
-    xml::NodeRef saved = xml::find_child_node(method.get(), "credSaved");
-    xml::NodeRef node = xml::find_child_node(saved.get(), "password");
-    ASSERT_TRUE(node);
-    char* attribute = xml::get_encrypted_attribute(node.get());
-    EXPECT_STREQ(attribute, "true");
-    std::free(attribute);
-    char* text = xml::node_text_utf8(node.get());
-    ASSERT_NE(text, nullptr);
-    if (in_document == "sealed-empty") {
-      EXPECT_EQ(OpenProfile(text), "<does not open>");
-      EXPECT_GT(std::strlen(text), 0u);
-    } else {
-      EXPECT_EQ(OpenProfile(text), in_document.substr(7));
-    }
-    std::free(text);
-  }
+  const std::string in_document = expect["document_password"];
+  if (in_document == "unchanged") { EXPECT_EQ(test::SerializeXml(document.get()), before); }
+  if (in_document.rfind("sealed", 0) != 0) return;
+  xml::NodeRef node(xml::g_dom->first_child(document.get()));
+  for (const char* name : {"EapTtls", "credSaved", "password"}) node = xml::find_child_node(node.get(), name);
+  ASSERT_TRUE(node);
+  MallocPtr<char> encrypted(xml::get_encrypted_attribute(node.get())), text(xml::node_text_utf8(node.get()));
+  EXPECT_STREQ(encrypted.get(), "true");
+  ASSERT_NE(text, nullptr);
+  EXPECT_GT(std::strlen(text.get()), 0u);
+  EXPECT_EQ(Open(text.get(), false), in_document == "sealed-empty" ? "<does not open>" : in_document.substr(7));
 }
 
 INSTANTIATE_TEST_SUITE_P(Vectors, ConfigVector, testing::ValuesIn(VectorNames()),
