@@ -1,11 +1,14 @@
-// The configuration record to XML, and back through the import.
+// The configuration record to XML and back, and the import of each document
+// of tests/vectors/config (see its README).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/memory.h"
 #include "base/text.h"
@@ -19,6 +22,7 @@
 #include "support/xml_test_util.h"
 #include "xmlconfig/config_export.h"
 #include "xmlconfig/config_schema.h"
+#include "xmlconfig/xml_access.h"
 
 namespace velto {
 namespace {
@@ -29,6 +33,21 @@ class ConfigExport : public testing::Test {
  protected:
   static void SetUpTestSuite() { test::InitComForThisThread(); }
 };
+
+uint32_t Number(const std::string& text) { return std::strtoul(text.c_str(), nullptr, 0); }
+
+// The plain text of the stored (custom) or the profile sealed form.
+std::string Open(std::string text, bool custom) {
+  SecretText plain(custom ? CryptUnprotectCustom(text.c_str()) : DecryptProfileIdentityData(text.data()));
+  return plain != nullptr ? plain.get() : "<does not open>";
+}
+
+// "{{CUSTOM:TEXT}}" stands for the stored form of TEXT.
+std::string Expand(const std::string& text) {
+  if (text.rfind("{{CUSTOM:", 0) != 0) return text;
+  MallocPtr<char> sealed(CryptProtectCustom(text.substr(9, text.size() - 11).c_str()));
+  return sealed != nullptr ? sealed.get() : "<not sealed>";
+}
 
 struct Exported {
   DWORD status;
@@ -74,12 +93,12 @@ void Apply(const test::Case& c, const std::string& prefix, cdata& r) {
   const std::pair<const char*, uint32_t*> numbers[] = {
       {"eap_type", &r.eap_type}, {"phase2_type", &r.phase2_type}, {"cred_source", &r.cred_source}, {"flags", &r.flags}};
   for (const auto& [name, field] : numbers) {
-    if (c.count(prefix + name)) *field = std::stoul(c.at(prefix + name), nullptr, 0);
+    if (c.count(prefix + name)) *field = Number(c.at(prefix + name));
   }
 #define VELTO_TEXT(f) std::pair<const char*, std::pair<char*, size_t>>{#f, {r.f, sizeof r.f}}
   for (const auto& [name, field] : {VELTO_TEXT(identity), VELTO_TEXT(password), VELTO_TEXT(anon_identity),
                                     VELTO_TEXT(ca_hash), VELTO_TEXT(subject_match), VELTO_TEXT(alternative_identity)}) {
-    if (c.count(prefix + name)) CopyTextField(field.first, field.second, c.at(prefix + name).c_str());
+    if (c.count(prefix + name)) CopyTextField(field.first, field.second, Expand(c.at(prefix + name)).c_str());
   }
 #undef VELTO_TEXT
 }
@@ -96,12 +115,19 @@ void RunCases(const std::string& file) {
     const cdata before = r;
     const bool by_type = c.count("default") != 0;
     const uint8_t type = static_cast<uint8_t>(std::stoul(test::Get(c, "default", "21")));
-    const Exported e = Export(by_type ? nullptr : &r, type, std::stoul(test::Get(c, "size", "1520")));
-    ASSERT_EQ(e.status, std::stoul(test::Get(c, "status", "0")));
-    if (e.status != 0) {
-      EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << "the record changed";
+    const Exported e = Export(by_type ? nullptr : &r, type, Number(test::Get(c, "size", "1520")));
+    ASSERT_EQ(e.status, Number(test::Get(c, "status", "0")));
+    if (c.count("after.flags")) {  // the record as the export leaves it
+      EXPECT_EQ(r.flags, Number(c.at("after.flags")));
+      const bool sealed = (r.flags & kFlagPasswordProfileEncrypted) != 0;
+      EXPECT_EQ(sealed ? Open(r.password, false) : r.password, Expand(c.at("after.password")));
+      std::string holds = c.at("holds");
+      if (size_t at = holds.find("{{RECORD}}"); at != std::string::npos) holds.replace(at, 10, r.password);
+      EXPECT_THAT(e.xml, HasSubstr(holds));
       continue;
     }
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << "the record changed";
+    if (e.status != 0) continue;
     if (c.count("content")) { EXPECT_EQ(e.xml, Expected(by_type ? type : r.eap_type, c.at("content"))); }
     if (!by_type) { EXPECT_EQ(std::memcmp(&e.back, &want, sizeof want), 0) << e.xml; }
   }
@@ -119,6 +145,8 @@ TEST_F(ConfigExport, Vectors) {
 
 TEST_F(ConfigExport, RefusesFieldTextsHoldingMarkup) { RunCases("config_export_markup.cases"); }
 TEST_F(ConfigExport, RefusesServerValidationTextsTheReaderWouldTrim) { RunCases("config_export_trim.cases"); }
+TEST_F(ConfigExport, SavedPasswordTravelsOnlySealed) { RunCases("config_export_saved.cases"); }
+TEST_F(ConfigExport, EmptySavedPasswordStaysEmpty) { RunCases("config_export_empty_password.cases"); }
 
 // The record's texts go to a fixed buffer; each template is cut at the room left.
 TEST_F(ConfigExport, FormatterCutsAtTheRoomLeft) {
@@ -130,60 +158,6 @@ TEST_F(ConfigExport, FormatterCutsAtTheRoomLeft) {
   EXPECT_EQ(xml::build_eap_sim_aka_xml(&r, text, 32), 31u);
   EXPECT_EQ(std::strlen(text), 31u);
   EXPECT_EQ(text[32], '#');
-}
-
-// A saved password travels only in the profile form, which the record keeps
-// afterwards (0x10); a stored form (0x01) is opened first, whatever the
-// credential source. One that cannot be sealed or opened goes as "None", and
-// the record keeps it as it was.
-TEST_F(ConfigExport, SavedPasswordTravelsOnlySealed) {
-  constexpr uint32_t kCustom = kFlagPasswordCustomProtected, kProfile = kFlagPasswordProfileEncrypted;
-  MallocPtr<char> sealed(CryptProtectCustom("pw"));
-  ASSERT_NE(sealed, nullptr);
-  const std::string custom = sealed.get(), too_long(101, 'p'), foreign = std::string(72, 'A') + "\n" + std::string(72, 'A') + "\n";
-  const std::string none = "<password encrypted=\"false\">None</password>";
-  const struct {
-    uint32_t cred_source, flags, flags_after;
-    std::string password, after;  // after: the record's, opened when flags_after has 0x10
-    std::string written;          // in the document; "": the record's sealed text
-  } cases[] = {
-      {kCredSaved, 0, kProfile, "s3cret", "s3cret", ""},
-      {kCredSaved, kCustom, kProfile, custom, "pw", ""},
-      {kCredSaved, kCustom | kProfile, kProfile, custom, "pw", ""},  // opened: plain, both cleared
-      {kCredSaved, 0, 0, too_long, too_long, none},
-      {kCredSaved, kCustom, kCustom, foreign, foreign, none},
-      {kCredPrompt, kCustom, 0, custom, "pw", "<credPrompt/>"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.password);
-    cdata r{};
-    r.eap_type = kEapTypeTtls;
-    r.cred_source = c.cred_source;
-    r.flags = c.flags;
-    CopyTextField(r.identity, "alice");
-    CopyTextField(r.password, c.password.c_str());
-    const std::string xml = Export(&r).xml;
-    EXPECT_EQ(r.flags, c.flags_after);
-    std::string profile = r.password;
-    SecretText opened((r.flags & kProfile) != 0 ? DecryptProfileIdentityData(profile.data()) : nullptr);
-    EXPECT_EQ(opened ? opened.get() : r.password, c.after);
-    EXPECT_THAT(xml, HasSubstr(!c.written.empty() ? c.written
-                                                  : "<credSaved><identity encrypted=\"false\">alice</identity>"
-                                                    "<password encrypted=\"true\">" + std::string(r.password) + "</password>"));
-  }
-}
-
-// An empty saved password is written as empty, not sealed: a sealed empty
-// text opens to nothing and came back as a password that cannot be opened.
-TEST_F(ConfigExport, EmptySavedPasswordStaysEmpty) {
-  cdata r{};
-  r.eap_type = kEapTypeTtls;
-  CopyTextField(r.identity, "alice");
-  const Exported e = Export(&r);
-  EXPECT_THAT(e.xml, HasSubstr("<password encrypted=\"false\"/>"));
-  EXPECT_EQ(r.flags, 0u);
-  EXPECT_STREQ(e.back.password, "");
-  EXPECT_EQ(e.back.flags, 0u);
 }
 
 // A record may fill its text fields to the last byte: each is written to its
@@ -204,6 +178,96 @@ TEST_F(ConfigExport, FieldsFilledToTheirEndAreReadWithinTheRecord) {
     EXPECT_THAT(out.xml, HasSubstr(">" + field + end));
   }
 }
+
+const std::string kDir = VELTO_VECTORS_DIR "/config/";
+
+std::vector<std::string> VectorNames() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(kDir, ec)) {
+    if (entry.path().extension() == ".xml") names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Each {{SEALED:TEXT}} of a document becomes the profile form of TEXT.
+std::string SealPlaceholders(std::string xml) {
+  for (size_t at; (at = xml.find("{{SEALED:")) != std::string::npos;) {
+    const size_t end = xml.find("}}", at);
+    MallocPtr<char> sealed(EncryptProfileIdentityData(xml.substr(at + 9, end - at - 9).c_str()));
+    EXPECT_NE(sealed, nullptr);
+    xml.replace(at, end + 2 - at, sealed != nullptr ? sealed.get() : "");
+  }
+  return xml;
+}
+
+class ConfigVector : public ConfigExport, public testing::WithParamInterface<std::string> {};
+
+TEST_P(ConfigVector, ImportGivesTheExpectedRecord) {
+  auto cases = test::ParseCases(test::ReadFile(kDir + GetParam() + ".expect"));
+  ASSERT_EQ(cases.size(), 1u);
+  test::Case& expect = cases[0];
+  test::XmlDocument document = test::ParseXml(SealPlaceholders(test::ReadFile(kDir + GetParam() + ".xml")));
+  ASSERT_TRUE(document) << "the vector does not parse";
+  const std::string before = test::SerializeXml(document.get());
+
+  const std::string method = expect["method"];
+  EAP_METHOD_TYPE type{};
+  type.eapType.type = method == "ttls" ? kEapTypeTtls : method == "sim" ? kEapTypeSim
+                      : method == "aka" ? kEapTypeAka : static_cast<uint8_t>(Number(method));
+  type.eapType.dwVendorId = 0x1234;  // ignored
+  BYTE* out = reinterpret_cast<BYTE*>(0x1);
+  DWORD size = 0xFFFF;
+  EAP_ERROR* error = reinterpret_cast<EAP_ERROR*>(0x2);
+  const DWORD status = EapPeerConfigXml2Blob(0, type, document.get(), &out, &size, &error);
+  ASSERT_EQ(status, Number(expect.at("status")));
+  EXPECT_EQ(error, reinterpret_cast<EAP_ERROR*>(0x2)) << "the error record is never touched";
+  if (status != 0) {
+    EXPECT_EQ(out, reinterpret_cast<BYTE*>(0x1));
+    EXPECT_EQ(size, 0xFFFFu);
+    EXPECT_EQ(test::SerializeXml(document.get()), before) << "the document changed on failure";
+    return;
+  }
+  ASSERT_EQ(size, kCdataSize);
+  MallocPtr<cdata> r(reinterpret_cast<cdata*>(out));
+  EXPECT_EQ(r->eap_type, type.eapType.type);
+  const std::pair<const char*, uint32_t> numbers[] = {
+      {"phase2_type", r->phase2_type}, {"cred_source", r->cred_source}, {"flags", r->flags}};
+  for (const auto& [key, value] : numbers) EXPECT_EQ(value, Number(expect[key])) << key;
+  const std::pair<const char*, std::string> texts[] = {
+      {"anon_identity", r->anon_identity}, {"ca_hash", r->ca_hash}, {"identity", r->identity},
+      {"alternative_identity", r->alternative_identity}, {"subject_match", r->subject_match}};
+  for (const auto& [key, value] : texts) EXPECT_EQ(value, expect[key]) << key;
+  const cdata zero{};
+  EXPECT_EQ(std::memcmp(r->pin, zero.pin, sizeof zero.pin + sizeof zero.sim_imsi), 0);
+
+  const std::string password = expect["password"];
+  if (password.rfind("custom:", 0) == 0) {
+    EXPECT_EQ(Open(r->password, true), password.substr(7));
+  } else if (password.rfind("asis:", 0) == 0) {
+    EXPECT_EQ(std::string(r->password), password.substr(5));
+  } else {
+    EXPECT_STREQ(r->password, "") << password;  // "empty" or not named
+  }
+
+  const std::string in_document = expect["document_password"];
+  if (in_document == "unchanged") { EXPECT_EQ(test::SerializeXml(document.get()), before); }
+  if (in_document.rfind("sealed", 0) != 0) return;
+  xml::NodeRef node(xml::g_dom->first_child(document.get()));
+  for (const char* name : {"EapTtls", "credSaved", "password"}) node = xml::find_child_node(node.get(), name);
+  ASSERT_TRUE(node);
+  MallocPtr<char> encrypted(xml::get_encrypted_attribute(node.get())), text(xml::node_text_utf8(node.get()));
+  EXPECT_STREQ(encrypted.get(), "true");
+  ASSERT_NE(text, nullptr);
+  EXPECT_GT(std::strlen(text.get()), 0u);
+  EXPECT_EQ(Open(text.get(), false), in_document == "sealed-empty" ? "<does not open>" : in_document.substr(7));
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, ConfigVector, testing::ValuesIn(VectorNames()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+TEST(ConfigVectors, AreThere) { EXPECT_GE(VectorNames().size(), 20u); }
 
 }  // namespace
 }  // namespace velto
