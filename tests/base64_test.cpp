@@ -2,14 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
 #include <random>
 #include <string>
 #include <string_view>
-
 #include "base/memory.h"
 #include "support/vectors.h"
 
@@ -140,20 +138,17 @@ int SymbolOf(char c) {
 }
 
 Bytes ReferenceWrapped(std::string_view text) {
-  std::string group, out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (SymbolOf(text[i]) < 0 && text[i] != '=') continue;
-    group += text[i];
-    if (group.size() < 4) continue;
+  std::string symbols, out;
+  for (char c : text) symbols += SymbolOf(c) >= 0 || c == '=' ? std::string(1, c) : "";
+  if (symbols.size() % 4 != 0) return std::nullopt;
+  for (size_t i = 0; i < symbols.size(); i += 4) {
     uint32_t bits = 0;
-    for (char g : group) bits = bits << 6 | static_cast<uint32_t>(g == '=' ? 0 : SymbolOf(g));
+    for (char g : symbols.substr(i, 4)) bits = bits << 6 | static_cast<uint32_t>(g == '=' ? 0 : SymbolOf(g));
     out += {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8), static_cast<char>(bits)};
-    if (text.find_first_of(kAlphabetAndPad, i + 1) == std::string_view::npos) {
-      out.resize(out.size() - (group[2] == '=' ? 2 : group[3] == '=' ? 1 : 0));
-    }
-    group.clear();
   }
-  return group.empty() ? Bytes(out) : std::nullopt;
+  const size_t n = symbols.size();  // only the last group's padding drops bytes
+  out.resize(out.size() - (n == 0 ? 0 : symbols[n - 2] == '=' ? 2 : symbols[n - 1] == '=' ? 1 : 0));
+  return out;
 }
 
 // The bytes written within `room`, and the full count.

@@ -1,7 +1,6 @@
 // The XML DOM service as the configuration import sees it, on both targets:
 // MSXML 6 on Windows, libxml2 shaped after it on Linux.
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
 #include "support/test_env.h"
 #include "support/vectors.h"
 #include "support/xml_test_util.h"
@@ -24,8 +22,7 @@ using test::XmlDocument;
 
 // Takes over a malloc'd text of the service; nullopt for null.
 std::optional<std::string> Take(WCHAR* text) {
-  if (text == nullptr) return std::nullopt;
-  std::string out = test::ToUtf8(text);
+  std::optional<std::string> out = text ? std::optional(test::ToUtf8(text)) : std::nullopt;
   std::free(text);
   return out;
 }
@@ -43,8 +40,7 @@ std::string Outline(DomNode* node, bool texts = false) {
   return out + ")";
 }
 
-class XmlDomTest : public ::testing::Test {
- protected:
+struct XmlDomTest : ::testing::Test {
   static void SetUpTestSuite() { test::InitComForThisThread(); }  // as the host does
   void SetUp() override { ASSERT_NE(doc_, nullptr); }
 
@@ -82,8 +78,7 @@ TEST_F(XmlDomTest, Vectors) {
       if (std::sscanf(c.at("error").c_str(), "%ld:%ld", &line, &max_column) == 2 &&
           (error.line != 0 || error.column != 0)) {  // Wine's MSXML tells no place
         EXPECT_EQ(error.line, line);
-        EXPECT_GE(error.column, 1);
-        EXPECT_LE(error.column, max_column);
+        EXPECT_TRUE(error.column >= 1 && error.column <= max_column) << error.column;
       }
       continue;
     }

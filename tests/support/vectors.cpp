@@ -1,5 +1,4 @@
 #include "support/vectors.h"
-
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -52,7 +51,7 @@ std::vector<Case> ParseCases(const std::string& text) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t eq = line.find(" =");
     if (line.empty() && !cases.back().empty()) cases.emplace_back();
-    if (line.empty() || line[0] == '#') continue;
+    if (line.empty() || line[0] == '#' || (columns.empty() && eq == std::string::npos)) continue;
     if (line.rfind("columns = ", 0) == 0) {
       columns = Split(line.substr(10));
       continue;
@@ -64,10 +63,8 @@ std::vector<Case> ParseCases(const std::string& text) {
       for (size_t i = 0; i < cells.size(); ++i) {
         cases.back()[columns[i]] = cells[i] == "\"\"" ? "" : Unescape(cells[i]);
       }
-    } else if (eq != std::string::npos) {
-      cases.back()[line.substr(0, eq)] = Unescape(line.substr(std::min(line.size(), eq + 3)));
     } else {
-      continue;
+      cases.back()[line.substr(0, eq)] = Unescape(line.substr(std::min(line.size(), eq + 3)));
     }
     cases.back().emplace("line", std::to_string(number));
   }
@@ -82,8 +79,7 @@ std::vector<Case> ReadCases(const std::string& name) {
 }
 
 std::string Get(const Case& c, const std::string& key, const std::string& fallback) {
-  auto at = c.find(key);
-  return at != c.end() ? at->second : fallback;
+  return c.count(key) ? c.at(key) : fallback;
 }
 
 }  // namespace velto::test
