@@ -16,7 +16,6 @@
 
 namespace velto::xml {
 namespace {
-
 using test::ToWide;
 using test::XmlDocument;
 
@@ -125,9 +124,7 @@ TEST_F(XmlDomTest, NothingOutsideTheTextIsReadAndNoEntityExpands) {
     SCOPED_TRACE("xml_hostile.cases:" + c.at("line"));
     std::string xml = c.at("xml");
     if (const size_t at = xml.find("{{URL}}"); at != std::string::npos) xml.replace(at, 7, url);
-    ParseError error;
-    Load(xml, &error);
-    std::free(error.reason);
+    Load(xml);  // loaded or not
     NodeRef first = At();
     for (const std::string& seen : {Xml(doc_.get()).value_or(""), first ? Text(first.get()).value_or("") : ""}) {
       EXPECT_EQ(seen.find(marker), std::string::npos);
@@ -136,6 +133,5 @@ TEST_F(XmlDomTest, NothingOutsideTheTextIsReadAndNoEntityExpands) {
   }
   test::RemoveTree(dir);
 }
-
 }  // namespace
 }  // namespace velto::xml

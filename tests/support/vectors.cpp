@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 namespace velto::test {
-
 std::string ReadFile(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -13,7 +12,6 @@ std::string ReadFile(const std::string& path) {
 }
 
 namespace {
-
 std::string Unescape(const std::string& in) {
   const std::string from = "nrt0", to("\n\r\t\0", 4);
   std::string out;
@@ -39,7 +37,6 @@ std::vector<std::string> Split(const std::string& row) {
   cells.push_back(row.substr(from));
   return cells;
 }
-
 }  // namespace
 
 std::vector<Case> ParseCases(const std::string& text) {
@@ -81,5 +78,4 @@ std::vector<Case> ReadCases(const std::string& name) {
 std::string Get(const Case& c, const std::string& key, const std::string& fallback) {
   return c.count(key) ? c.at(key) : fallback;
 }
-
 }  // namespace velto::test

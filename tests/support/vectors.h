@@ -1,12 +1,10 @@
 // Test data under tests/vectors, the same files on both targets.
 #pragma once
-
 #include <map>
 #include <string>
 #include <vector>
 
 namespace velto::test {
-
 using Case = std::map<std::string, std::string>;  // "line": where the case starts
 
 std::string ReadFile(const std::string& path);
@@ -18,5 +16,4 @@ std::vector<Case> ParseCases(const std::string& text);
 std::vector<Case> ReadCases(const std::string& name);  // of tests/vectors/NAME
 
 std::string Get(const Case& c, const std::string& key, const std::string& fallback = "");
-
 }  // namespace velto::test

@@ -1,15 +1,12 @@
 // Documents for tests, made and read through the module's own DOM seam.
 #pragma once
-
 #include <cstdlib>
 #include <memory>
 #include <string>
-
 #include "frame/text_convert.h"
 #include "xmlconfig/xml_dom.h"
 
 namespace velto::test {
-
 struct DocumentReleaser {
   void operator()(VeltoXmlDocument* document) const { xml::g_dom->release_document(document); }
 };
@@ -49,5 +46,4 @@ inline std::string SerializeXml(VeltoXmlDocument* document) {
   std::free(text);
   return utf8;
 }
-
 }  // namespace velto::test
