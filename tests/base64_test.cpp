@@ -20,30 +20,25 @@ const uint8_t* U8(std::string_view bytes) { return reinterpret_cast<const uint8_
 Bytes Take(uint8_t* bytes, size_t length) {
   return bytes ? Bytes(std::string(reinterpret_cast<char*>(MallocPtr<uint8_t>(bytes).get()), length)) : std::nullopt;
 }
-
 std::string RandomBytes(size_t size, uint32_t seed) {
   std::mt19937 gen(seed);
   std::string out(size, '\0');
   for (char& b : out) b = static_cast<char>(gen());
   return out;
 }
-
 std::string EncodeWrapped(std::string_view in) {
   uint64_t length = ~0ull;
   MallocPtr<char> text(Base64EncodeWrapped(U8(in), in.size(), &length));
   EXPECT_EQ(length, text ? std::strlen(text.get()) : ~0ull);
   return text ? text.get() : "<null>";
 }
-
 Bytes DecodeWrapped(std::string_view text) {
   uint64_t length = 0xDEADBEEF;
   uint8_t* bytes = Base64DecodeWrapped(text.data(), text.size(), &length);
   if (bytes == nullptr) { EXPECT_EQ(length, 0xDEADBEEF) << "a refusal leaves the length alone"; }
   return Take(bytes, length);
 }
-
-// Into `room` bytes of a buffer of '#'s: success, the capacity given back and
-// the whole buffer, so a write past the room shows.
+// Into `room` bytes of a buffer of '#'s, kept whole so a write past the room shows.
 struct Flat { bool ok; int32_t capacity; std::string buffer; };
 Flat EncodeFlat(std::string_view in, int32_t room) {
   Flat out{false, room, std::string(in.size() / 3 * 4 + 12, '#')};
@@ -62,7 +57,6 @@ std::string Flat1(std::string_view in) {  // with room to spare
   EXPECT_EQ(f.buffer.find_first_not_of('#', f.capacity), std::string::npos) << "written past its count";
   return f.buffer.substr(0, f.capacity);
 }
-
 // Decodes a copy of `text` and a sentinel, and leaves that copy in *buffer.
 Bytes DecodeFlatText(const std::string& text, std::string* buffer) {
   *buffer = text + "\0#"s;
@@ -123,14 +117,11 @@ TEST(Base64Test, RefusesNullAndOversizedArguments) {
                 testing::Throws<CHResultException>(testing::Property(&CHResultException::hr, kEFail)));
   }
 }
-
-// The decoders take runs of whole groups in one step and anything else one
-// character at a time; texts that mix both must decode as these rules say.
+// The decoders' fast steps over whole groups must agree with these character rules.
 int SymbolOf(char c) {
   const char* at = c != '\0' ? std::strchr(kAlphabetAndPad, c) : nullptr;
   return at != nullptr && *at != '=' ? static_cast<int>(at - kAlphabetAndPad) : -1;
 }
-
 Bytes ReferenceWrapped(std::string_view text) {
   std::string symbols, out;
   for (char c : text) symbols += SymbolOf(c) >= 0 || c == '=' ? std::string(1, c) : "";
@@ -144,7 +135,6 @@ Bytes ReferenceWrapped(std::string_view text) {
   out.resize(out.size() - (n == 0 ? 0 : symbols[n - 2] == '=' ? 2 : symbols[n - 1] == '=' ? 1 : 0));
   return out;
 }
-
 // The bytes written within `room`, and the full count.
 std::pair<std::string, int32_t> ReferenceFlat(std::string_view text, int32_t room) {
   std::string out;
@@ -165,9 +155,8 @@ std::pair<std::string, int32_t> ReferenceFlat(std::string_view text, int32_t roo
   return {out, count};
 }
 
-// Random data round trips through every codec (the text codec refuses what is
-// empty, the wrapped one puts a LF after every 72 characters and at the end);
-// then junk is put into the flat text.
+// Random data round trips through every codec (wrapped: a LF every 72 characters
+// and at the end); then junk goes into the flat text.
 TEST(Base64Test, DecodersAgreeWithTheRulesWhateverStandsBetweenGroups) {
   std::mt19937 gen(7);
   const char kJunk[] = {'\n', '\r', ' ', '=', '*', '-', '\0', '\xC3'};

@@ -1,5 +1,4 @@
-// The configuration record to XML and back, and the import of each document
-// of tests/vectors/config (see its README).
+// The configuration record to XML and back; the import of tests/vectors/config (see its README).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -24,10 +23,7 @@ namespace velto {
 namespace {
 using testing::HasSubstr;
 
-struct ConfigExport : testing::Test {
-  static void SetUpTestSuite() { test::InitComForThisThread(); }
-};
-
+struct ConfigExport : testing::Test { static void SetUpTestSuite() { test::InitComForThisThread(); } };
 uint32_t Number(const std::string& text) { return std::strtoul(text.c_str(), nullptr, 0); }
 
 // The plain text of the stored (custom) or the profile sealed form.
@@ -35,9 +31,7 @@ std::string Open(std::string text, bool custom) {
   SecretText plain(custom ? CryptUnprotectCustom(text.c_str()) : DecryptProfileIdentityData(text.data()));
   return plain != nullptr ? plain.get() : "<does not open>";
 }
-
-// Each {{CUSTOM:TEXT}} becomes the stored form of TEXT, each {{SEALED:TEXT}}
-// its profile form, made by this user when the test runs.
+// {{CUSTOM:TEXT}}: the stored form of TEXT; {{SEALED:TEXT}}: its profile form.
 std::string Expand(std::string text) {
   for (size_t at; (at = text.find("{{")) != std::string::npos;) {
     const size_t end = text.find("}}", at);
@@ -49,12 +43,10 @@ std::string Expand(std::string text) {
   }
   return text;
 }
-
 // The status, the document written out (layout left out), the record it imports as.
 struct Exported { DWORD status; std::string xml; cdata back; };
 
-// Exports a record (the default record of `type` when null) and imports the
-// document again: whatever the export writes must import.
+// Exports a record (null: the default of `type`); whatever it writes must import.
 Exported Export(cdata* record, uint8_t type = kEapTypeTtls, DWORD size = kCdataSize) {
   EAP_METHOD_TYPE method{};
   method.eapType.type = type;
@@ -73,7 +65,6 @@ Exported Export(cdata* record, uint8_t type = kEapTypeTtls, DWORD size = kCdataS
   if (MallocPtr<BYTE> owned{blob}) std::memcpy(&result.back, blob, sizeof result.back);
   return result;
 }
-
 // The document written out, with `content` in the method element.
 std::string Expected(uint32_t type, const std::string& content) {
   const std::string method = type == kEapTypeTtls ? "EapTtls" : type == kEapTypeSim ? "EapSim" : "EapAka";
@@ -81,7 +72,6 @@ std::string Expected(uint32_t type, const std::string& content) {
          xml::kVendorNamespace + "\"" + (content.empty() ? "/>" : ">" + content + "</" + method + ">") +
          "</Config>";
 }
-
 // Sets the record's numbers and texts named `prefix`NAME in the case.
 void Apply(const test::Case& c, const std::string& prefix, cdata& r) {
   const std::pair<const char*, uint32_t*> numbers[] = {
@@ -94,7 +84,6 @@ void Apply(const test::Case& c, const std::string& prefix, cdata& r) {
   }
 #undef VELTO_TEXT
 }
-
 // Runs the cases of tests/vectors/`file` (see config_export.cases).
 void RunCases(const std::string& file) {
   for (const test::Case& c : test::ReadCases(file)) {
@@ -142,10 +131,8 @@ TEST_F(ConfigExport, FormatterCutsAtTheRoomLeft) {
   EXPECT_EQ(text[32], '#');
 }
 
-// A record may fill its text fields to the last byte: each is written to its
-// end and no further, and the password (said to be the stored form) is opened
-// and sealed from within the record. The record has a block of its own size,
-// so a read past it is a sanitizer finding.
+// Fields filled to the last byte are written whole and read no further: the record
+// has a block of its own size, so a read past it is a sanitizer finding.
 TEST_F(ConfigExport, FieldsFilledToTheirEndAreReadWithinTheRecord) {
   MallocPtr<cdata> record(static_cast<cdata*>(std::malloc(sizeof(cdata))));
   std::memset(record.get(), 'a', sizeof(cdata));  // flags 0x61616161: the stored form
@@ -156,7 +143,6 @@ TEST_F(ConfigExport, FieldsFilledToTheirEndAreReadWithinTheRecord) {
     EXPECT_THAT(xml, HasSubstr(">" + std::string(end[3] == 'e' ? 64 : 128, 'a') + end));
   }
 }
-
 const std::string kDir = VELTO_VECTORS_DIR "/config/";
 
 std::vector<std::string> VectorNames() {
@@ -168,13 +154,10 @@ std::vector<std::string> VectorNames() {
   std::sort(names.begin(), names.end());
   return names;
 }
-
 class ConfigVector : public ConfigExport, public testing::WithParamInterface<std::string> {};
 
 TEST_P(ConfigVector, ImportGivesTheExpectedRecord) {
-  auto cases = test::ParseCases(test::ReadFile(kDir + GetParam() + ".expect"));
-  ASSERT_EQ(cases.size(), 1u);
-  test::Case& expect = cases[0];
+  test::Case expect = test::ParseCases(test::ReadFile(kDir + GetParam() + ".expect")).at(0);
   test::XmlDocument document = test::ParseXml(Expand(test::ReadFile(kDir + GetParam() + ".xml")));
   ASSERT_TRUE(document) << "the vector does not parse";
   const std::string before = test::SerializeXml(document.get());

@@ -1,16 +1,15 @@
 #include "support/vectors.h"
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 namespace velto::test {
 std::string ReadFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
-
 namespace {
 std::string Unescape(const std::string& in) {
   const std::string from = "nrt0", to("\n\r\t\0", 4);
@@ -27,7 +26,6 @@ std::string Unescape(const std::string& in) {
   }
   return out;
 }
-
 std::vector<std::string> Split(const std::string& row) {
   std::vector<std::string> cells;
   size_t from = 0;
@@ -68,13 +66,11 @@ std::vector<Case> ParseCases(const std::string& text) {
   if (cases.back().empty()) cases.pop_back();
   return cases;
 }
-
 std::vector<Case> ReadCases(const std::string& name) {
   std::vector<Case> cases = ParseCases(ReadFile(std::string(VELTO_VECTORS_DIR) + "/" + name));
   if (cases.empty()) throw std::runtime_error("no cases in tests/vectors/" + name);
   return cases;
 }
-
 std::string Get(const Case& c, const std::string& key, const std::string& fallback) {
   return c.count(key) ? c.at(key) : fallback;
 }

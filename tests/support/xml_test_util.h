@@ -7,9 +7,7 @@
 #include "xmlconfig/xml_dom.h"
 
 namespace velto::test {
-struct DocumentReleaser {
-  void operator()(VeltoXmlDocument* document) const { xml::g_dom->release_document(document); }
-};
+struct DocumentReleaser { void operator()(VeltoXmlDocument* d) const { xml::g_dom->release_document(d); } };
 using XmlDocument = std::unique_ptr<VeltoXmlDocument, DocumentReleaser>;
 
 // UTF-16 text of the DOM to UTF-8, and back.
