@@ -1,18 +1,16 @@
-// The configuration record to XML (EapPeerConfigBlob2Xml), and back through
-// the import.
+// The configuration record to XML and back; the import of tests/vectors/config (see its README).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <cstddef>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
-
+#include <vector>
+#include "base/memory.h"
 #include "base/text.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
-#include "base/memory.h"
-#include "frame/user_name.h"
 #include "protect/custom_protect.h"
 #include "protect/profile_protect.h"
 #include "support/test_env.h"
@@ -23,279 +21,196 @@
 
 namespace velto {
 namespace {
-
 using testing::HasSubstr;
 
-class ConfigExport : public testing::Test {
- protected:
-  static void SetUpTestSuite() { test::InitComForThisThread(); }
-};
+struct ConfigExport : testing::Test { static void SetUpTestSuite() { test::InitComForThisThread(); } };
+uint32_t Number(const std::string& text) { return std::strtoul(text.c_str(), nullptr, 0); }
 
-cdata Record(uint32_t type) {
-  cdata r{};
-  r.eap_type = type;
-  return r;
+// The plain text of the stored (custom) or the profile sealed form.
+std::string Open(std::string text, bool custom) {
+  SecretText plain(custom ? CryptUnprotectCustom(text.c_str()) : DecryptProfileIdentityData(text.data()));
+  return plain != nullptr ? plain.get() : "<does not open>";
 }
-
-// The plain text of a sealed password in the profile or the stored form.
-std::string Open(const char* sealed, bool profile) {
-  std::string copy = sealed;
-  char* plain = profile ? DecryptProfileIdentityData(copy.data()) : CryptUnprotectCustom(sealed);
-  std::string result = plain != nullptr ? plain : "<does not open>";
-  WipeAndFreeText(plain);
-  return result;
+// {{CUSTOM:TEXT}}: the stored form of TEXT; {{SEALED:TEXT}}: its profile form.
+std::string Expand(std::string text) {
+  for (size_t at; (at = text.find("{{")) != std::string::npos;) {
+    const size_t end = text.find("}}", at);
+    const std::string plain = text.substr(at + 9, end - at - 9);
+    MallocPtr<char> sealed(text[at + 2] == 'C' ? CryptProtectCustom(plain.c_str())
+                                               : EncryptProfileIdentityData(plain.c_str()));
+    EXPECT_NE(sealed, nullptr);
+    text.replace(at, end + 2 - at, sealed != nullptr ? sealed.get() : "");
+  }
+  return text;
 }
+// The status, the document written out (layout left out), the record it imports as.
+struct Exported { DWORD status; std::string xml; cdata back; };
 
-struct Exported {
-  DWORD status;
-  std::string xml;  // the document written out, layout left out; "" without one
-  cdata back;       // the record the document imports as
-};
-
-// Exports a record (the default record of `type` when null) and imports the
-// document again: whatever the export writes must import.
-Exported Export(cdata* record, uint8_t type = 0, DWORD size = kCdataSize) {
+// Exports a record (null: the default of `type`); whatever it writes must import.
+Exported Export(cdata* record, uint8_t type = kEapTypeTtls, DWORD size = kCdataSize) {
   EAP_METHOD_TYPE method{};
   method.eapType.type = type;
   auto* const untouched = reinterpret_cast<VeltoXmlDocument*>(0x1);
   VeltoXmlDocument* out = untouched;
-  Exported result{EapPeerConfigBlob2Xml(0, method, reinterpret_cast<BYTE*>(record), size, &out,
-                                        nullptr),
-                  "", cdata{}};
-  if (result.status != 0) {
-    EXPECT_EQ(out, untouched) << "a failure hands out no document";
-    return result;
-  }
+  Exported result{EapPeerConfigBlob2Xml(0, method, reinterpret_cast<BYTE*>(record), size, &out, nullptr), "", {}};
+  EXPECT_TRUE(result.status == 0 || out == untouched) << "a failure hands out no document";
+  if (result.status != 0) return result;
   test::XmlDocument document(out);
-  // Without the layout MSXML may add between elements: no text here holds
-  // a line break or a tab.
-  result.xml = test::SerializeXml(out);
+  result.xml = test::SerializeXml(out);  // no text here holds a line break or a tab
   std::erase_if(result.xml, [](char c) { return c == '\r' || c == '\n' || c == '\t'; });
   method.eapType.type = record != nullptr ? static_cast<uint8_t>(record->eap_type) : type;
   BYTE* blob = nullptr;
   DWORD blob_size = 0;
   EXPECT_EQ(EapPeerConfigXml2Blob(0, method, out, &blob, &blob_size, nullptr), 0u) << result.xml;
-  if (blob != nullptr) std::memcpy(&result.back, blob, sizeof result.back);
-  std::free(blob);
+  if (MallocPtr<BYTE> owned{blob}) std::memcpy(&result.back, blob, sizeof result.back);
   return result;
 }
-
-// The document written out, with `content` in the method element; each in
-// its namespace.
-std::string Expected(const std::string& method, const std::string& content) {
-  return std::string("<Config xmlns=\"") + xml::kEapHostConfigNamespace + "\"><" + method +
-         " xmlns=\"" + xml::kVendorNamespace + "\"" +
-         (content.empty() ? "/>" : ">" + content + "</" + method + ">") + "</Config>";
+// The document written out, with `content` in the method element.
+std::string Expected(uint32_t type, const std::string& content) {
+  const std::string method = type == kEapTypeTtls ? "EapTtls" : type == kEapTypeSim ? "EapSim" : "EapAka";
+  return std::string("<Config xmlns=\"") + xml::kEapHostConfigNamespace + "\"><" + method + " xmlns=\"" +
+         xml::kVendorNamespace + "\"" + (content.empty() ? "/>" : ">" + content + "</" + method + ">") +
+         "</Config>";
 }
-
-// The record's text fields by name.
-struct TextField {
-  const char* name;
-  size_t offset, size;
-  void Set(cdata& r, const std::string& text) const {
-    CopyTextField(reinterpret_cast<char*>(&r) + offset, size, text.c_str());
-  }
-};
-#define VELTO_FIELD(f) TextField{#f, offsetof(cdata, f), sizeof(cdata::f)}
-constexpr TextField kTextFields[] = {VELTO_FIELD(identity),      VELTO_FIELD(password),
-                                     VELTO_FIELD(anon_identity), VELTO_FIELD(ca_hash),
-                                     VELTO_FIELD(subject_match), VELTO_FIELD(alternative_identity)};
-constexpr const char* kNumbers[] = {"eap_type", "phase2_type", "cred_source", "flags"};
-
 // Sets the record's numbers and texts named `prefix`NAME in the case.
 void Apply(const test::Case& c, const std::string& prefix, cdata& r) {
-  uint32_t* numbers[] = {&r.eap_type, &r.phase2_type, &r.cred_source, &r.flags};
-  for (size_t i = 0; i < std::size(kNumbers); ++i) {
-    if (c.count(prefix + kNumbers[i])) *numbers[i] = std::stoul(c.at(prefix + kNumbers[i]), nullptr, 0);
+  const std::pair<const char*, uint32_t*> numbers[] = {
+      {"eap_type", &r.eap_type}, {"phase2_type", &r.phase2_type}, {"cred_source", &r.cred_source}, {"flags", &r.flags}};
+  for (const auto& [name, field] : numbers) *field = Number(test::Get(c, prefix + name, std::to_string(*field)));
+#define VELTO_TEXT(f) std::pair<const char*, std::pair<char*, size_t>>{#f, {r.f, sizeof r.f}}
+  for (const auto& [name, field] : {VELTO_TEXT(identity), VELTO_TEXT(password), VELTO_TEXT(anon_identity),
+                                    VELTO_TEXT(ca_hash), VELTO_TEXT(subject_match), VELTO_TEXT(alternative_identity)}) {
+    if (c.count(prefix + name)) CopyTextField(field.first, field.second, Expand(c.at(prefix + name)).c_str());
   }
-  for (const TextField& f : kTextFields) {
-    if (c.count(prefix + f.name)) f.Set(r, c.at(prefix + f.name));
-  }
+#undef VELTO_TEXT
 }
-
-// The cases of tests/vectors/config_export.cases.
-TEST_F(ConfigExport, Vectors) {
-  for (const test::Case& c : test::ReadCases("config_export.cases")) {
-    SCOPED_TRACE("config_export.cases:" + c.at("line"));
-    cdata r = Record(kEapTypeTtls);
+// Runs the cases of tests/vectors/`file` (see config_export.cases).
+void RunCases(const std::string& file) {
+  for (const test::Case& c : test::ReadCases(file)) {
+    SCOPED_TRACE(file + ":" + c.at("line"));
+    cdata r{};
+    r.eap_type = kEapTypeTtls;
     Apply(c, "", r);
     cdata want = r;
     Apply(c, "back.", want);
-    Exported e = Export(&r);
-    ASSERT_EQ(e.status, 0u);
-    const char* method = r.eap_type == kEapTypeTtls ? "EapTtls"
-                         : r.eap_type == kEapTypeSim ? "EapSim" : "EapAka";
-    if (c.count("content")) {
-      EXPECT_EQ(e.xml, Expected(method, c.at("content")));
+    const cdata before = r;
+    const bool by_type = c.count("default") != 0;
+    const uint8_t type = static_cast<uint8_t>(std::stoul(test::Get(c, "default", "21")));
+    const Exported e = Export(by_type ? nullptr : &r, type, Number(test::Get(c, "size", "1520")));
+    ASSERT_EQ(e.status, Number(test::Get(c, "status", "0")));
+    if (c.count("after.flags")) {  // the record as the export leaves it
+      EXPECT_EQ(r.flags, Number(c.at("after.flags")));
+      const bool sealed = (r.flags & kFlagPasswordProfileEncrypted) != 0;
+      EXPECT_EQ(sealed ? Open(r.password, false) : r.password, Expand(c.at("after.password")));
+      std::string holds = c.at("holds");
+      if (size_t at = holds.find("{{RECORD}}"); at != std::string::npos) holds.replace(at, 10, r.password);
+      EXPECT_THAT(e.xml, HasSubstr(holds));
+      continue;
     }
-    EXPECT_EQ(std::memcmp(&e.back, &want, sizeof want), 0) << e.xml;
+    EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << "the record changed";
+    if (e.status != 0) continue;
+    if (c.count("content")) { EXPECT_EQ(e.xml, Expected(by_type ? type : r.eap_type, c.at("content"))); }
+    if (!by_type) { EXPECT_EQ(std::memcmp(&e.back, &want, sizeof want), 0) << e.xml; }
   }
 }
 
+TEST_F(ConfigExport, Vectors) { RunCases("config_export.cases"); }
+TEST_F(ConfigExport, RefusesFieldTextsHoldingMarkup) { RunCases("config_export_markup.cases"); }
+TEST_F(ConfigExport, RefusesServerValidationTextsTheReaderWouldTrim) { RunCases("config_export_trim.cases"); }
+TEST_F(ConfigExport, SavedPasswordTravelsOnlySealed) { RunCases("config_export_saved.cases"); }
+TEST_F(ConfigExport, EmptySavedPasswordStaysEmpty) { RunCases("config_export_empty_password.cases"); }
+
 // The record's texts go to a fixed buffer; each template is cut at the room left.
 TEST_F(ConfigExport, FormatterCutsAtTheRoomLeft) {
-  cdata r = Record(kEapTypeSim);
+  cdata r{};
+  r.eap_type = kEapTypeSim;
   CopyTextField(r.identity, "decorative");
-  char text[40];
-  std::memset(text, '#', sizeof text);
+  char text[40] = "#######################################";
   EXPECT_EQ(xml::build_eap_sim_aka_xml(&r, text, 32), 31u);
   EXPECT_EQ(std::strlen(text), 31u);
   EXPECT_EQ(text[32], '#');
 }
 
-// Without a record the method type picks the default record.
-TEST_F(ConfigExport, DefaultRecords) {
-  char user[261] = {};
-  uint32_t size = sizeof user;
-  ASSERT_TRUE(platform::CurrentUserName(user, &size));
-  EXPECT_EQ(Export(nullptr, kEapTypeTtls).xml,
-            Expected("EapTtls", "<Phase2Type>MSCHAPV2</Phase2Type><credPrompt/>"
-                                "<anonymousIdentity>" + std::string(user).substr(0, 127) +
-                                    "</anonymousIdentity><noServerValidation/><noSubjectMatch/>"));
-  EXPECT_EQ(Export(nullptr, kEapTypeSim).xml, Expected("EapSim", ""));
-  EXPECT_EQ(Export(nullptr, kEapTypeAka).xml, Expected("EapAka", ""));
-}
-
-// 87 for a size that is neither 0 nor a record's (with or without a record), a
-// type without a method (as the record's or as the default's), and a text the
-// parser refuses: texts go in unescaped.
-TEST_F(ConfigExport, RefusesWhatItCannotUse) {
-  cdata sim = Record(kEapTypeSim);
-  for (DWORD size : {1u, 1519u, 1521u, 4096u}) {
-    EXPECT_EQ(Export(&sim, 0, size).status, 87u) << size;
-    EXPECT_EQ(Export(nullptr, kEapTypeTtls, size).status, 87u) << size;
-  }
-  EXPECT_EQ(Export(&sim, 0, 0).status, 0u) << "size 0 with a record reads the record";
-  for (int type : {0, 19, 22, 25, 255}) {
-    EXPECT_EQ(Export(nullptr, static_cast<uint8_t>(type)).status, 87u) << type;
-    cdata other = Record(type);
-    EXPECT_EQ(Export(&other, kEapTypeTtls).status, 87u) << type;
-  }
-}
-
-// A field text holding "<" or "&" is refused before anything is written,
-// also where it would parse (a balanced tag, a reference) and so turn into
-// markup: server validation must not become "any trusted server". ">" and
-// quotes are characters like any other in element content.
-TEST_F(ConfigExport, RefusesFieldTextsHoldingMarkup) {
-  const struct {
-    uint32_t type;
-    const char* element;
-    TextField field;
-  } fields[] = {
-      {kEapTypeTtls, "identity", kTextFields[0]},
-      {kEapTypeTtls, "password", kTextFields[1]},
-      {kEapTypeTtls, "anonymousIdentity", kTextFields[2]},
-      {kEapTypeTtls, "serverCertificateHash", kTextFields[3]},
-      {kEapTypeTtls, "subjectMatchString", kTextFields[4]},
-      {kEapTypeSim, "alternativeIdentity", kTextFields[5]},
-      {kEapTypeAka, "decorativeIdentity", kTextFields[0]},
-  };
-  for (const auto& f : fields) {
-    const std::string e = f.element;
-    for (const std::string& text : {"/sx</" + e + "><anyTrustedServer/><" + e + ">",
-                                    "x</" + e + "><a/><" + e + ">",  // fits the hash too
-                                    std::string("a&amp;b"), std::string("a<b")}) {
-      SCOPED_TRACE(e + ": " + text);
-      cdata r = Record(f.type);
-      CopyTextField(r.identity, "alice");
-      r.flags = kFlagPasswordProfileEncrypted;  // the password as it stands
-      CopyTextField(r.password, "c2VhbGVk");
-      CopyTextField(r.ca_hash, "hash");
-      f.field.Set(r, text);
-      const cdata before = r;
-      EXPECT_EQ(Export(&r).status, 87u);
-      EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << "the record changed";
-    }
-  }
-}
-
-// Server validation must not change on the way back: the reader trims the
-// texts, so one with white space at either end is refused.
-TEST_F(ConfigExport, RefusesServerValidationTextsTheReaderWouldTrim) {
-  for (const char* text : {" any", "any\n", "  ", "\t/sradius"}) {
-    SCOPED_TRACE(text);
-    cdata hash = Record(kEapTypeTtls), subject = Record(kEapTypeTtls);
-    CopyTextField(hash.ca_hash, text);
-    CopyTextField(subject.subject_match, text);
-    EXPECT_EQ(Export(&hash).status, 87u);
-    EXPECT_EQ(Export(&subject).status, 87u);
-  }
-}
-
-// A saved password travels only in the profile form, which the host's record
-// keeps afterwards (flag 0x10); a stored form (0x01) is opened first, whatever
-// the credential source. One that cannot be sealed or opened is written as
-// "None", and the record keeps it as it was.
-TEST_F(ConfigExport, SavedPasswordTravelsOnlySealed) {
-  constexpr uint32_t kCustom = kFlagPasswordCustomProtected;
-  constexpr uint32_t kProfile = kFlagPasswordProfileEncrypted;
-  char* sealed = CryptProtectCustom("pw");
-  ASSERT_NE(sealed, nullptr);
-  const std::string custom = sealed, too_long(101, 'p');
-  std::free(sealed);
-  const std::string foreign = std::string(72, 'A') + "\n" + std::string(72, 'A') + "\n";
-  const std::string none = "<password encrypted=\"false\">None</password>";
-  const struct {
-    uint32_t cred_source, flags, flags_after;
-    std::string password, after;  // after: the record's, opened when flags_after has 0x10
-    std::string written;          // in the document; "": the record's sealed text
-  } cases[] = {
-      {kCredSaved, 0, kProfile, "s3cret", "s3cret", ""},
-      {kCredSaved, kCustom, kProfile, custom, "pw", ""},
-      {kCredSaved, kCustom | kProfile, kProfile, custom, "pw", ""},  // opened: plain, both cleared
-      {kCredSaved, 0, 0, too_long, too_long, none},
-      {kCredSaved, kCustom, kCustom, foreign, foreign, none},
-      {kCredPrompt, kCustom, 0, custom, "pw", "<credPrompt/>"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.password);
-    cdata r = Record(kEapTypeTtls);
-    r.cred_source = c.cred_source;
-    r.flags = c.flags;
-    CopyTextField(r.identity, "alice");
-    CopyTextField(r.password, c.password.c_str());
-    const std::string xml = Export(&r).xml;
-    EXPECT_EQ(r.flags, c.flags_after);
-    EXPECT_EQ((r.flags & kProfile) != 0 ? Open(r.password, true) : r.password, c.after);
-    EXPECT_THAT(xml, HasSubstr(!c.written.empty() ? c.written
-                                                  : "<credSaved><identity encrypted=\"false\">alice"
-                                                    "</identity><password encrypted=\"true\">" +
-                                                        std::string(r.password) + "</password>"));
-  }
-}
-
-// An empty saved password is written as empty, not sealed: a sealed empty
-// text opens to nothing and came back as a password that cannot be opened.
-TEST_F(ConfigExport, EmptySavedPasswordStaysEmpty) {
-  cdata r = Record(kEapTypeTtls);
-  CopyTextField(r.identity, "alice");
-  Exported e = Export(&r);
-  EXPECT_THAT(e.xml, HasSubstr("<password encrypted=\"false\"/>"));
-  EXPECT_EQ(r.flags, 0u);
-  EXPECT_STREQ(e.back.password, "");
-  EXPECT_EQ(e.back.flags, 0u);
-}
-
-// A host's record may fill its text fields to the last byte: each is written
-// to its end and no further, and the password field (said to hold the stored
-// form) is opened and sealed from within the record. The record sits in a
-// block of its own size, so a read past it is a sanitizer finding.
+// Fields filled to the last byte are written whole and read no further: the record
+// has a block of its own size, so a read past it is a sanitizer finding.
 TEST_F(ConfigExport, FieldsFilledToTheirEndAreReadWithinTheRecord) {
   MallocPtr<cdata> record(static_cast<cdata*>(std::malloc(sizeof(cdata))));
-  std::memset(record.get(), 'a', sizeof(cdata));
+  std::memset(record.get(), 'a', sizeof(cdata));  // flags 0x61616161: the stored form
   record->eap_type = kEapTypeTtls;
-  record->phase2_type = 0;
-  record->cred_source = kCredSaved;
-  ASSERT_NE(record->flags & kFlagPasswordCustomProtected, 0u);
-  Exported out = Export(record.get());
-  ASSERT_EQ(out.status, 0u);
-  const std::string field(128, 'a');
-  EXPECT_NE(out.xml.find(">" + field + "</anonymousIdentity>"), std::string::npos) << out.xml;
-  EXPECT_NE(out.xml.find(">" + field + "</subjectMatchString>"), std::string::npos) << out.xml;
-  EXPECT_NE(out.xml.find(">" + std::string(64, 'a') + "</serverCertificateHash>"), std::string::npos)
-      << out.xml;
+  record->phase2_type = record->cred_source = 0;  // saved
+  const std::string xml = Export(record.get()).xml;
+  for (const std::string end : {"</anonymousIdentity>", "</subjectMatchString>", "</serverCertificateHash>"}) {
+    EXPECT_THAT(xml, HasSubstr(">" + std::string(end[3] == 'e' ? 64 : 128, 'a') + end));
+  }
+}
+const std::string kDir = VELTO_VECTORS_DIR "/config/";
+
+std::vector<std::string> VectorNames() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(kDir, ec)) {
+    if (entry.path().extension() == ".xml") names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+class ConfigVector : public ConfigExport, public testing::WithParamInterface<std::string> {};
+
+TEST_P(ConfigVector, ImportGivesTheExpectedRecord) {
+  test::Case expect = test::ParseCases(test::ReadFile(kDir + GetParam() + ".expect")).at(0);
+  test::XmlDocument document = test::ParseXml(Expand(test::ReadFile(kDir + GetParam() + ".xml")));
+  ASSERT_TRUE(document) << "the vector does not parse";
+  const std::string before = test::SerializeXml(document.get());
+
+  const std::string method = expect["method"];
+  EAP_METHOD_TYPE type{};
+  type.eapType.type = method == "ttls" ? kEapTypeTtls : method == "sim" ? kEapTypeSim
+                      : method == "aka" ? kEapTypeAka : static_cast<uint8_t>(Number(method));
+  type.eapType.dwVendorId = 0x1234;  // ignored
+  BYTE* out = reinterpret_cast<BYTE*>(0x1);
+  DWORD size = 0xFFFF;
+  EAP_ERROR* error = reinterpret_cast<EAP_ERROR*>(0x2);
+  const DWORD status = EapPeerConfigXml2Blob(0, type, document.get(), &out, &size, &error);
+  ASSERT_EQ(status, Number(expect.at("status")));
+  EXPECT_EQ(error, reinterpret_cast<EAP_ERROR*>(0x2)) << "the error record is never touched";
+  if (status != 0) {
+    EXPECT_TRUE(out == reinterpret_cast<BYTE*>(0x1) && size == 0xFFFF) << "a failure hands out nothing";
+    EXPECT_EQ(test::SerializeXml(document.get()), before) << "the document changed on failure";
+    return;
+  }
+  ASSERT_EQ(size, kCdataSize);
+  MallocPtr<cdata> r(reinterpret_cast<cdata*>(out));
+  const std::string password = expect["password"];  // empty, custom:PLAIN or asis:TEXT
+  const size_t colon = password.find(':');
+  EXPECT_EQ(colon == 6 ? Open(r->password, true) : std::string(r->password),
+            colon == std::string::npos ? "" : password.substr(colon + 1)) << password;
+  EXPECT_EQ(r->eap_type, type.eapType.type);
+  const std::pair<const char*, std::string> fields[] = {
+      {"phase2_type", std::to_string(r->phase2_type)}, {"cred_source", std::to_string(r->cred_source)},
+      {"flags", std::to_string(r->flags)}, {"anon_identity", r->anon_identity}, {"ca_hash", r->ca_hash},
+      {"identity", r->identity}, {"alternative_identity", r->alternative_identity},
+      {"subject_match", r->subject_match}};
+  for (size_t i = 0; i < std::size(fields); ++i) {
+    const std::string& want = expect[fields[i].first];
+    EXPECT_EQ(fields[i].second, i < 3 ? std::to_string(Number(want)) : want) << fields[i].first;
+  }
+  const cdata zero{};
+  EXPECT_EQ(std::memcmp(r->pin, zero.pin, sizeof zero.pin + sizeof zero.sim_imsi), 0);
+
+  const std::string in_document = expect["document_password"], after = test::SerializeXml(document.get());
+  if (in_document == "unchanged") { EXPECT_EQ(after, before); }
+  if (in_document.rfind("sealed", 0) != 0) return;
+  const std::string tag = "<password encrypted=\"true\">";
+  ASSERT_NE(after.find(tag), std::string::npos) << after;
+  const size_t at = after.find(tag) + tag.size();
+  const std::string text = after.substr(at, after.find("</password>", at) - at);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(Open(text, false), in_document == "sealed-empty" ? "<does not open>" : in_document.substr(7));
 }
 
+INSTANTIATE_TEST_SUITE_P(Vectors, ConfigVector, testing::ValuesIn(VectorNames()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+TEST(ConfigVectors, AreThere) { EXPECT_GE(VectorNames().size(), 20u); }
 }  // namespace
 }  // namespace velto

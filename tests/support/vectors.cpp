@@ -1,52 +1,31 @@
 #include "support/vectors.h"
-
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 namespace velto::test {
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
-
 namespace {
-
 std::string Unescape(const std::string& in) {
+  const std::string from = "nrt0", to("\n\r\t\0", 4);
   std::string out;
   for (size_t i = 0; i < in.size(); ++i) {
     if (in[i] != '\\' || i + 1 == in.size()) {
       out += in[i];
-      continue;
-    }
-    switch (char c = in[++i]) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case '0':
-        out += '\0';
-        break;
-      case 'x':
-        out += static_cast<char>(std::stoi(in.substr(i + 1, 2), nullptr, 16));
-        i += 2;
-        break;
-      default:
-        out += c;
+    } else if (const char c = in[++i]; c == 'x') {
+      out += static_cast<char>(std::stoi(in.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += from.find(c) != std::string::npos ? to[from.find(c)] : c;
     }
   }
   return out;
 }
-
 std::vector<std::string> Split(const std::string& row) {
   std::vector<std::string> cells;
   size_t from = 0;
@@ -56,7 +35,6 @@ std::vector<std::string> Split(const std::string& row) {
   cells.push_back(row.substr(from));
   return cells;
 }
-
 }  // namespace
 
 std::vector<Case> ParseCases(const std::string& text) {
@@ -66,41 +44,34 @@ std::vector<Case> ParseCases(const std::string& text) {
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') {
-      if (line.empty() && !cases.back().empty()) cases.emplace_back();
-      continue;
-    }
     const size_t eq = line.find(" =");
+    if (line.empty() && !cases.back().empty()) cases.emplace_back();
+    if (line.empty() || line[0] == '#' || (columns.empty() && eq == std::string::npos)) continue;
     if (line.rfind("columns = ", 0) == 0) {
       columns = Split(line.substr(10));
-    } else if (!columns.empty()) {  // a row of the table
+      continue;
+    }
+    if (!columns.empty()) {  // a row of the table
       const std::vector<std::string> cells = Split(line);
-      if (cells.size() != columns.size()) {
-        throw std::runtime_error("line " + std::to_string(number) + ": not one cell a column");
-      }
+      if (cells.size() != columns.size()) throw std::runtime_error("line " + std::to_string(number));
       if (!cases.back().empty()) cases.emplace_back();
       for (size_t i = 0; i < cells.size(); ++i) {
         cases.back()[columns[i]] = cells[i] == "\"\"" ? "" : Unescape(cells[i]);
       }
-      cases.back()["line"] = std::to_string(number);
-    } else if (eq != std::string::npos) {
-      if (cases.back().empty()) cases.back()["line"] = std::to_string(number);
+    } else {
       cases.back()[line.substr(0, eq)] = Unescape(line.substr(std::min(line.size(), eq + 3)));
     }
+    cases.back().emplace("line", std::to_string(number));
   }
   if (cases.back().empty()) cases.pop_back();
   return cases;
 }
-
 std::vector<Case> ReadCases(const std::string& name) {
   std::vector<Case> cases = ParseCases(ReadFile(std::string(VELTO_VECTORS_DIR) + "/" + name));
   if (cases.empty()) throw std::runtime_error("no cases in tests/vectors/" + name);
   return cases;
 }
-
 std::string Get(const Case& c, const std::string& key, const std::string& fallback) {
-  auto at = c.find(key);
-  return at != c.end() ? at->second : fallback;
+  return c.count(key) ? c.at(key) : fallback;
 }
-
 }  // namespace velto::test
