@@ -173,19 +173,24 @@ TEST_F(DataProtectionPosix, RacingFirstUsersAgreeOnOneKey) {
 }
 
 // A value is a file of exactly its bytes, replaced as a whole (a reader of the
-// old file goes on reading the old bytes). A subkey is no value, and a value
-// is in the way of a key of its name. Names that would leave the key's folder
-// or alias another name are invalid, and nothing is made for them.
+// old file goes on reading the old bytes), read whole or not at all (234 and
+// the size needed). A read key changes nothing; a subkey is no value, and a
+// value is in the way of a key of its name. Names that would leave the key's
+// folder or alias another name are invalid, and nothing is made for them.
 TEST(RegistryPosix, ValuesAreFilesAndNamesStayInTheKey) {
   const fs::path root = test::MakeTempDir(), dir = root / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "Velto" / "Wireless";
   ScopedEnv env("VELTOEAP_REGISTRY_ROOT", root.c_str());
-  RegistryKey *key = nullptr, *other = nullptr;
+  RegistryKey *key = nullptr, *reader = nullptr, *other = nullptr;
   ASSERT_EQ(g_registry->create_machine_key(kVeltoWirelessKey, &key), kNoError);
-  auto set = [&](const char* name, const std::string& bytes, uint32_t type = kRegSz) {
-    return g_registry->set_value(key, name, type, reinterpret_cast<const uint8_t*>(bytes.data()),
+  ASSERT_EQ(g_registry->open_machine_key(kVeltoWirelessKey, RegAccess::kRead, &reader), kNoError);
+  auto set = [&](const char* name, const std::string& bytes, uint32_t type = kRegSz, RegistryKey* k = nullptr) {
+    return g_registry->set_value(k ? k : key, name, type, reinterpret_cast<const uint8_t*>(bytes.data()),
                                  static_cast<uint32_t>(bytes.size()));
   };
   uint32_t size = 0;
+  const char* missing = "SOFTWARE\\Velto\\Wireless\\missing";  // the write open first: it must not make it
+  EXPECT_TRUE(g_registry->open_machine_key(missing, RegAccess::kWrite, &other) == kErrorFileNotFound &&
+              g_registry->open_machine_key(missing, RegAccess::kRead, &other) == kErrorFileNotFound);
   for (const char* subkey : {"", "\\SOFTWARE", "SOFTWARE\\", "A\\\\B", "..", ".", "A\\..\\..", "SOFTWARE\\..\\..\\x",
                              "SOFTWARE/Velto", "A\\.\\B"}) {
     EXPECT_EQ(g_registry->open_machine_key(subkey, RegAccess::kRead, &other), kErrorInvalidParameter) << subkey;
@@ -200,9 +205,21 @@ TEST(RegistryPosix, ValuesAreFilesAndNamesStayInTheKey) {
 
   const std::string bytes("C:\\Program Files\\x\0", 19);
   ASSERT_EQ(set("InstallDir", "the old, longer bytes"), kNoError);
-  std::ifstream reader(dir / "InstallDir", std::ios::binary);
+  std::ifstream old_file(dir / "InstallDir", std::ios::binary);
   ASSERT_EQ(set("InstallDir", bytes), kNoError);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), {}), "the old, longer bytes");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old_file), {}), "the old, longer bytes");
+  for (uint32_t capacity : {0u, 18u, 19u, 20u}) {
+    char buffer[20];
+    uint32_t type = 0;
+    size = capacity;
+    const uint32_t status =
+        g_registry->query_value(reader, "InstallDir", &type, reinterpret_cast<uint8_t*>(buffer), &size);
+    EXPECT_TRUE(status == (capacity < 19 ? kErrorMoreData : kNoError) && size == 19u) << capacity;
+    if (status == kNoError) EXPECT_TRUE(std::string(buffer, size) == bytes && type == kRegSz);
+  }
+  EXPECT_TRUE(g_registry->query_value(reader, "InstallDir", nullptr, nullptr, &size) == kNoError && size == 19u);
+  EXPECT_TRUE(set("InstallDir", "x", kRegSz, reader) == kErrorAccessDenied &&
+              g_registry->delete_value(reader, "InstallDir") == kErrorAccessDenied);
   EXPECT_EQ(ReadFile(dir / "InstallDir"), bytes);
   ASSERT_EQ(set("Empty", ""), kNoError);
   EXPECT_EQ(fs::file_size(dir / "Empty"), 0u);
@@ -215,7 +232,9 @@ TEST(RegistryPosix, ValuesAreFilesAndNamesStayInTheKey) {
   ASSERT_EQ(set("Profile", "x"), kNoError);
   for (const char* subkey : {"SOFTWARE\\Velto\\Wireless\\Profile", "SOFTWARE\\Velto\\Wireless\\Profile\\One"})
     EXPECT_EQ(g_registry->create_machine_key(subkey, &other), kErrorAccessDenied) << subkey;
-  EXPECT_EQ(ReadFile(dir / "Profile"), "x");
+  EXPECT_EQ(g_registry->delete_value(key, "Profile"), kNoError);
+  EXPECT_EQ(g_registry->delete_value(key, "Profile"), kErrorFileNotFound);
+  g_registry->close_key(reader);
   g_registry->close_key(key);
   test::RemoveTree(root);
 }
