@@ -1,6 +1,5 @@
 // The text fields of the stored records and the default record.
 #include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -16,7 +15,7 @@ namespace {
 
 // Each write into an 8-byte field that held "########": what the field holds
 // after it, and the byte behind the field untouched.
-TEST(TextField, WritesStayInTheFieldAndLeaveATerminator) {
+TEST(TextField, WritesStayInTheFieldAndHexDigitsAreRead) {
   using F = char[8];
   const std::pair<void (*)(F&), std::string_view> cases[] = {
       {[](F& f) { CopyTextField(f, "ab"); }, {"ab\0#####", 8}},
@@ -32,25 +31,19 @@ TEST(TextField, WritesStayInTheFieldAndLeaveATerminator) {
       {[](F& f) { ReplaceTextField(f, {}); }, {"\0\0\0\0\0\0\0\0", 8}},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
-    struct {
-      char field[8], after;
-    } b;
+    struct { char field[8], after; } b;
     std::memset(&b, '#', sizeof b);
     cases[i].first(b.field);
     EXPECT_EQ(std::string_view(b.field, 8), cases[i].second) << "case " << i;
     EXPECT_EQ(b.after, '#') << "case " << i << " wrote past the field";
   }
-}
-
-TEST(TextField, HexValue) {
   const std::string digits = "0123456789abcdef", upper = "0123456789ABCDEF";
   for (int i = 0; i < 16; ++i) EXPECT_TRUE(HexValue(digits[i]) == i && HexValue(upper[i]) == i) << i;
   for (char c : std::string("/:@G`g\xC2")) EXPECT_EQ(HexValue(c), -1) << c;
 }
 
-// TTLS prompts for MSCHAPV2 credentials under the current user as the outer
-// identity; SIM and AKA carry only their type; other types have no record.
-// Every other byte is zero.
+// TTLS prompts for MSCHAPV2 credentials under the current user as the outer identity; SIM
+// and AKA carry only their type; other types have no record. Every other byte is zero.
 TEST(DefaultRecord, ByType) {
   char user[261] = {};
   uint32_t size = sizeof user;

@@ -1,7 +1,6 @@
 // The module's start-up: the sibling libraries' folder from the registry,
 // cfgbridge from the common files folder.
 #include <gtest/gtest.h>
-
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -38,9 +37,8 @@ class StartupTest : public testing::Test {
   test::ScopedEnvVar common_{"VELTOEAP_COMMON_FILES", (root_ + "/common").c_str()};
 };
 
-// The value is read with a limit of 259 bytes, terminator included; a key
-// that cannot be opened gives no folder. Each start-up takes the folder
-// afresh: without the value it is empty.
+// The value is read with a limit of 259 bytes, terminator included; a key that cannot be
+// opened gives no folder. Each start-up takes the folder afresh: without the value, empty.
 TEST_F(StartupTest, SiblingDirectoryValueLimits) {
   char dir[kMaxPath];
   for (size_t length : {1, 258, 259, 400}) {
@@ -50,6 +48,13 @@ TEST_F(StartupTest, SiblingDirectoryValueLimits) {
     ReadSiblingDirectory(dir);
     EXPECT_EQ(std::string(dir), length < 259 ? value : "") << length;
   }
+  // The start-up also loads cfgbridge from the common files folder.
+  char folder[kMaxPath] = {}, path[kMaxPath];
+  ASSERT_TRUE(platform::CommonFilesFolder(folder, sizeof folder) && BuildCfgBridgePath(folder, path));
+  std::error_code ec;
+  fs::create_directories(fs::path(path).parent_path(), ec);
+  fs::copy_file(VELTO_CFGBRIDGE_PATH, path, fs::copy_options::overwrite_existing, ec);
+  ASSERT_TRUE(fs::exists(path)) << path << ": " << ec.message();
   const std::string bin = root_ + test::PathSeparator() + "bin";
   for (const char* value : {bin.c_str(), static_cast<const char*>(nullptr)}) {
     SetBinDir(value);
@@ -57,6 +62,8 @@ TEST_F(StartupTest, SiblingDirectoryValueLimits) {
     ASSERT_TRUE(platform::GetLibraryDirectory(dir, sizeof dir));
     EXPECT_STREQ(dir, value ? value : "");
   }
+  std::string error;
+  EXPECT_NE(test::OpenSiblingLibrary(VELTO_CFGBRIDGE_NAME, true, &error), nullptr) << error;
   SetBinDir("present");
   platform::RegistryApi refusing = platform::g_registry.platform();
   refusing.open_machine_key = [](const char*, platform::RegAccess, platform::RegistryKey**) { return 5u; };
@@ -66,23 +73,11 @@ TEST_F(StartupTest, SiblingDirectoryValueLimits) {
   EXPECT_STREQ(dir, "");
 }
 
-TEST_F(StartupTest, LoadsCfgBridgeFromTheCommonFilesFolder) {
-  char folder[kMaxPath] = {}, path[kMaxPath];
-  ASSERT_TRUE(platform::CommonFilesFolder(folder, sizeof folder) && BuildCfgBridgePath(folder, path));
-  std::error_code ec;
-  fs::create_directories(fs::path(path).parent_path(), ec);
-  fs::copy_file(VELTO_CFGBRIDGE_PATH, path, fs::copy_options::overwrite_existing, ec);
-  ASSERT_TRUE(fs::exists(path)) << path << ": " << ec.message();
-  ModuleStartup();
-  std::string error;
-  EXPECT_NE(test::OpenSiblingLibrary(VELTO_CFGBRIDGE_NAME, true, &error), nullptr) << error;
-}
-
 TEST(CfgBridgePath, IsSkippedWhenItDoesNotFit) {
   char path[kMaxPath];
   const size_t tail = std::strlen(platform::kCfgBridgeSubfolder) + std::strlen(platform::kCfgBridgeFileName);
   const std::string fits(kMaxPath - 1 - tail, 'f');
-  ASSERT_TRUE(BuildCfgBridgePath(fits.c_str(), path));
+  EXPECT_TRUE(BuildCfgBridgePath(fits.c_str(), path));
   EXPECT_EQ(std::string(path), fits + platform::kCfgBridgeSubfolder + platform::kCfgBridgeFileName);
   EXPECT_FALSE(BuildCfgBridgePath((fits + 'f').c_str(), path));
   EXPECT_STREQ(path, "");

@@ -1,6 +1,5 @@
 #include <dlfcn.h>
 #include <stdlib.h>
-
 #include <filesystem>
 
 #include "support/test_env.h"
@@ -9,19 +8,14 @@ namespace velto::test {
 
 namespace fs = std::filesystem;
 
-void SetEnvVar(const char* name, const char* value) {
-  if (value != nullptr) setenv(name, value, 1); else unsetenv(name);
-}
+void SetEnvVar(const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); }
 
 std::string MakeTempDir() {
   std::string pattern = (fs::temp_directory_path() / "velto-test-XXXXXX").string();
   return mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
-void RemoveTree(const std::string& path) {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-}
+void RemoveTree(const std::string& path) { std::error_code ec; fs::remove_all(path, ec); }
 
 std::string BinDir() { return fs::read_symlink("/proc/self/exe").parent_path().string(); }
 std::string ProductDir() { return fs::path(BinDir()).parent_path().string(); }
@@ -33,8 +27,6 @@ void* LoadModule(const char* file_name) {
   return dlopen((bare ? fs::path(ProductDir()) / file_name : fs::path(file_name)).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 void* ModuleEntry(void* module, const char* name) { return module ? dlsym(module, name) : nullptr; }
-void UnloadModule(void* module) {
-  if (module != nullptr) dlclose(module);
-}
+void UnloadModule(void* module) { module && dlclose(module); }
 
 }  // namespace velto::test
