@@ -1,7 +1,9 @@
 #include "vsim/private_pcscd_posix.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
+#include <netinet/tcp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -14,12 +16,10 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 #include <vector>
 
 #include "simcore/pcsc.h"
@@ -31,15 +31,13 @@ namespace {
 constexpr char kPcscd[] = "/usr/sbin/pcscd";
 constexpr char kVpcdDriver[] = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
 
-// In the child, before pcscd runs: a network namespace with loopback up.
-// Returns 0 or the failing step's letter.
+// In the child, before pcscd runs: 0, or the failing step's letter.
 char EnterLoopbackOnlyNamespace() {
   if (unshare(CLONE_NEWNET) != 0) return 'N';
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 'S';
   ifreq request{};
   std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+  bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
   request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
   up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
   close(fd);
@@ -55,77 +53,79 @@ bool ReadersReady() {
   return ready;
 }
 
-// A folder for the process, removed when it exits.
-struct ProcessFolder {
-  std::string path = MakeTempDir();
-  ~ProcessFolder() { RemoveTree(path); }
-};
-const std::string& ProcessFolderPath() {
-  static ProcessFolder folder;
+const std::string& ProcessFolder() {
+  static struct Folder {
+    std::string path = MakeTempDir();
+    ~Folder() { RemoveTree(path); }
+  } folder;
   return folder.path;
+}
+
+// vpcd frames: a 2-byte big-endian length and that many bytes.
+bool ReadAll(int fd, uint8_t* data, size_t size) {
+  while (size > 0) {
+    // The driver sends length and bytes apart: acknowledge at once, or its
+    // second send waits for our delayed acknowledgement.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    ssize_t n = recv(fd, data, size, 0);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool Send(int fd, const Apdu& message) {
+  Apdu framed = {static_cast<uint8_t>(message.size() >> 8), static_cast<uint8_t>(message.size())};
+  framed.insert(framed.end(), message.begin(), message.end());
+  return send(fd, framed.data(), framed.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(framed.size());
 }
 
 }  // namespace
 
 const std::string& PrivatePcscd::SocketPath() {
-  static const std::string path = ProcessFolderPath() + "/pcscd.comm";
+  static const std::string path = ProcessFolder() + "/pcscd.comm";
   return path;
 }
 
 bool PrivatePcscd::Start(std::string* reason) {
-  if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0) {
-    *reason = "pcscd or vsmartcard-vpcd is not installed (scripts/install-deps.sh installs them)";
+  if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0 || geteuid() != 0) {
+    *reason = "needs root and pcscd with vsmartcard-vpcd (scripts/install-deps.sh)";
     return false;
   }
-  if (geteuid() != 0) {
-    *reason = "pcscd and a private network namespace need root";
-    return false;
-  }
-  dir_ = ProcessFolderPath() + "/pcscd";
+  dir_ = ProcessFolder() + "/pcscd";
   std::filesystem::create_directories(dir_ + "/reader.conf.d");
   std::ofstream(dir_ + "/reader.conf.d/vpcd")
       << "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\nLIBPATH " << kVpcdDriver
       << "\nCHANNELID 0x8C7B\n";
-  socket_path_ = SocketPath();
-  unlink(socket_path_.c_str());
-
+  unlink(SocketPath().c_str());
   int listener = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path_.c_str(), sizeof address.sun_path - 1);
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, 16) != 0) {
-    *reason = std::string("private pcscd socket: ") + std::strerror(errno);
-    if (listener >= 0) close(listener);
-    return false;
-  }
-  chmod(socket_path_.c_str(), 0666);
+  std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
   int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) {
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, 16) != 0 || pipe2(report, O_CLOEXEC) != 0) {
+    *reason = std::string("private pcscd socket: ") + std::strerror(errno);
     close(listener);
-    *reason = "pipe";
     return false;
   }
-  std::string config = dir_ + "/reader.conf.d";
-  std::string log = dir_ + "/pcscd.log";
+  chmod(SocketPath().c_str(), 0666);
+  std::string config = dir_ + "/reader.conf.d", log = dir_ + "/pcscd.log";
   pid_ = fork();
   if (pid_ == 0) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
-    char failed = EnterLoopbackOnlyNamespace();
-    if (failed != 0) {
-      (void)!write(report[1], &failed, 1);
-      _exit(2);
-    }
-    // The socket as a service manager passes it: descriptor 3, LISTEN_FDS=1.
+    char outcome = EnterLoopbackOnlyNamespace();
+    (void)!write(report[1], outcome != 0 ? &outcome : "K", 1);
+    if (outcome != 0) _exit(2);
+    // As a service manager passes the socket: descriptor 3, LISTEN_FDS=1.
     dup2(listener, 3);
     setenv("LISTEN_FDS", "1", 1);
     setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
-    unsetenv("LISTEN_FDNAMES");
     int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(out, 1);
     dup2(out, 2);
-    char ok = 'K';
-    (void)!write(report[1], &ok, 1);
     execl(kPcscd, "pcscd", "--foreground", "--config", config.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -135,20 +135,18 @@ bool PrivatePcscd::Start(std::string* reason) {
   ssize_t got = pid_ > 0 ? read(report[0], &outcome, 1) : -1;
   close(report[0]);
   if (got != 1 || outcome != 'K') {
-    *reason = outcome == 'N' ? "no private network namespace can be made here (unshare refused)"
-                             : "the private pcscd could not be started";
+    *reason = outcome == 'N' ? "no network namespace can be made here" : "pcscd could not be started";
     Stop();
     return false;
   }
   netns_ = open(("/proc/" + std::to_string(pid_) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
-  SetEnvVar("PCSCLITE_CSOCK_NAME", socket_path_.c_str());
-  // pcscd offers no notice of its readers coming up: it is asked until it
-  // does, or until it has died.
+  SetEnvVar("PCSCLITE_CSOCK_NAME", SocketPath().c_str());
+  // pcscd gives no notice of its readers coming up: it is asked until it does or dies.
   while (!ReadersReady()) {
     if (waitpid(pid_, nullptr, WNOHANG) != 0) {
-      std::ifstream log(dir_ + "/pcscd.log");
-      *reason = "the private pcscd did not offer vpcd's two readers:\n" +
-                std::string(std::istreambuf_iterator<char>(log), {});
+      std::ifstream in(log);
+      *reason = "pcscd did not offer vpcd's readers:\n" + std::string(std::istreambuf_iterator<char>(in), {});
+      pid_ = -1;
       Stop();
       return false;
     }
@@ -158,24 +156,53 @@ bool PrivatePcscd::Start(std::string* reason) {
 }
 
 void PrivatePcscd::Stop() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 40 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
   pid_ = -1;
   if (netns_ >= 0) close(netns_);
   netns_ = -1;
-  if (!dir_.empty()) {
-    RemoveTree(dir_);
-    unlink(socket_path_.c_str());
-  }
+  if (!dir_.empty()) RemoveTree(dir_);
   dir_.clear();
+}
+
+bool VpcdCard::Insert(int netns, uint16_t port, std::string* error) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // The driver listens once pcscd has loaded it, and accepts between polls.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    int fd = -1;
+    // Made on a thread that enters the namespace: the test process stays where it is.
+    std::thread([&] { fd = setns(netns, CLONE_NEWNET) == 0 ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1; }).join();
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      socket_ = fd;
+      sim_->Reset();
+      thread_ = std::thread([this] {
+        for (uint8_t header[2]; ReadAll(socket_, header, 2);) {
+          Apdu message(static_cast<size_t>(header[0] << 8 | header[1]));
+          if (!ReadAll(socket_, message.data(), message.size())) return;
+          // One byte is a control: 1 power on, 2 reset, 4 send the ATR (0 power off).
+          if (message.size() == 1 && (message[0] == 1 || message[0] == 2)) sim_->Reset();
+          if (message.size() == 1 && message[0] != 4) continue;
+          if (!Send(socket_, message.size() == 1 ? sim_->Atr() : sim_->Process(message))) return;
+        }
+      });
+      return true;
+    }
+    *error = "connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+    if (fd >= 0) close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+VpcdCard::~VpcdCard() {
+  if (socket_ < 0) return;
+  shutdown(socket_, SHUT_RDWR);
+  thread_.join();
+  close(socket_);
 }
 
 }  // namespace velto::test

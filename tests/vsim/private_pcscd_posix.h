@@ -1,20 +1,19 @@
-// A pcscd of the test's own, with vpcd's two virtual readers and nothing else:
-//  - its configuration is a private reader.conf.d folder (no file in /etc is
-//    read or changed);
-//  - it serves PC/SC clients on a private socket handed to it at start, as a
-//    socket-activating service manager would, and PCSCLITE_CSOCK_NAME points
-//    this process (and the programs it starts) there;
-//  - it runs in a network namespace of its own, which holds nothing but a
-//    loopback interface: the driver's listening ports and the virtual cards'
-//    connections exist only there, unreachable from any other address.
-// Start() refuses, with the reason, where that cannot be done (no pcscd or
-// vpcd installed, not root, no namespaces); tests then skip.
+// A pcscd of the test's own with vpcd's two virtual readers: its own
+// reader.conf.d folder (nothing in /etc is read or changed), a private socket
+// handed to it as a socket-activating service manager would (with
+// PCSCLITE_CSOCK_NAME pointing this process there), and a network namespace
+// holding only loopback, so the driver's ports exist nowhere else. Start()
+// refuses, with the reason, where that cannot be done; tests then skip.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
+
+#include "vsim/virtual_sim.h"
 
 namespace velto::test {
 
@@ -25,24 +24,32 @@ class PrivatePcscd {
 
   PrivatePcscd() = default;
   ~PrivatePcscd() { Stop(); }
-  PrivatePcscd(const PrivatePcscd&) = delete;
-  PrivatePcscd& operator=(const PrivatePcscd&) = delete;
-
   bool Start(std::string* reason);
   void Stop();
-
-  // The private socket: one path for the whole process, because the PC/SC
-  // client library reads PCSCLITE_CSOCK_NAME once. Nothing serves it until
-  // Start().
+  // One path for the whole process: the PC/SC client reads it once.
   static const std::string& SocketPath();
-
   int netns() const { return netns_; }
 
  private:
-  std::string dir_;  // this instance's files, in the process's folder
-  std::string socket_path_;
+  std::string dir_;
   pid_t pid_ = -1;
   int netns_ = -1;
+};
+
+// The virtual SIM in one of vpcd's slots: a connection to the driver on
+// loopback inside the namespace `netns`. Connecting inserts the card, the
+// destructor removes it.
+class VpcdCard {
+ public:
+  explicit VpcdCard(std::shared_ptr<VirtualSim> sim) : sim_(std::move(sim)) {}
+  ~VpcdCard();
+  bool Insert(int netns, uint16_t port, std::string* error);
+  VirtualSim& sim() { return *sim_; }
+
+ private:
+  std::shared_ptr<VirtualSim> sim_;
+  int socket_ = -1;
+  std::thread thread_;
 };
 
 }  // namespace velto::test

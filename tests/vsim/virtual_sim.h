@@ -1,9 +1,7 @@
-// A virtual SIM card: answers command APDUs as a GSM SIM (class A0, GSM
-// 11.11), as a UICC with a USIM application (class 00, ETSI TS 102 221,
-// 3GPP TS 31.102) or as another card refusing both, and counts what it
-// receives. It is the card behind the
-// virtual reader in the PC/SC tests and the fake transport of the card logic's
-// unit tests. Thread-safe: the reader's thread and the test both use it.
+// A virtual SIM: a GSM SIM (class A0), a UICC with a USIM (class 00) or
+// another card refusing both. It answers the commands the card logic sends,
+// strictly (a wrong file, class or parameter is refused), and counts them.
+// The reader's thread and the test both use it.
 #pragma once
 
 #include <condition_variable>
@@ -20,7 +18,6 @@ struct VirtualSimConfig {
   enum class Kind { kGsmSim, kUsim, kOther };
   Kind kind = Kind::kUsim;
   std::string imsi = "001010123456789";
-  std::string iccid = "8900100000000000017";
   std::string pin = "1234";
   bool pin_enabled = true;
   int tries = 3;  // PIN tries left
@@ -28,24 +25,16 @@ struct VirtualSimConfig {
 
 class VirtualSim {
  public:
-  explicit VirtualSim(VirtualSimConfig config);
-
+  explicit VirtualSim(VirtualSimConfig config) : config_(std::move(config)) {}
   Apdu Atr() const;
-  // Power-on or reset: the PIN counts as not verified and the MF is current.
-  void Reset();
-  // Another card in its place, unseen by the reader.
-  void Replace(VirtualSimConfig config);
-  // One command APDU; the response data and SW1 SW2.
-  Apdu Process(const Apdu& command);
-
-  // While held, a command is counted and then answered only once the hold
-  // ends: a card that does not answer (tests of what waits on it).
+  void Reset();                           // power-on: PIN not verified, the MF current
+  void Replace(VirtualSimConfig config);  // another card in its place, unseen by the reader
+  Apdu Process(const Apdu& command);      // response data and SW1 SW2
+  // While held, a command is counted and answered only once the hold ends.
   void HoldAnswers(bool hold);
-  // Waits, without time-out, until `count` commands were received.
   void WaitForCommands(int count) const;
-
-  int commands() const;       // APDUs received
-  int pin_commands() const;   // VERIFY commands carrying a PIN
+  int commands() const;
+  int pin_commands() const;  // VERIFY commands carrying a PIN
   int tries_left() const;
   void ClearCounts();
 
@@ -53,26 +42,19 @@ class VirtualSim {
   Apdu Gsm(const Apdu& c);
   Apdu Usim(const Apdu& c);
   Apdu Verify(const Apdu& c, bool gsm);
-  bool PinSatisfied() const { return !config_.pin_enabled || verified_; }
+  Apdu Read(uint16_t ef, uint8_t length, uint16_t pin_needed);
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  bool hold_ = false;
   VirtualSimConfig config_;
-  int max_tries_ = 3;
-  bool verified_ = false;
-  bool in_application_ = false;  // USIM: the ADF is the current DF
-  uint16_t current_df_ = 0x3F00;
-  uint16_t current_ef_ = 0;
-  Apdu pending_response_;  // GSM: what GET RESPONSE returns
-  int commands_ = 0;
-  int pin_commands_ = 0;
+  bool hold_ = false, verified_ = false;
+  uint16_t df_ = 0x3F00, ef_ = 0;  // df_ 0x7FFF: the USIM application
+  int commands_ = 0, pin_commands_ = 0;
 };
 
 // File contents as a card stores them.
 Apdu EncodeImsi(const std::string& digits);
 Apdu EncodeIccid(const std::string& digits);
-// The USIM application identifier the virtual card carries.
 Apdu UsimAid();
 
 }  // namespace velto::test
