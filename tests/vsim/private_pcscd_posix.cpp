@@ -63,23 +63,14 @@ const std::string& ProcessFolder() {
 
 // vpcd frames: a 2-byte big-endian length and that many bytes.
 bool ReadAll(int fd, uint8_t* data, size_t size) {
-  while (size > 0) {
+  for (ssize_t n = 0; size > 0; data += n, size -= static_cast<size_t>(n)) {
     // The driver sends length and bytes apart: acknowledge at once, or its
     // second send waits for our delayed acknowledgement.
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-    ssize_t n = recv(fd, data, size, 0);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
+    if ((n = recv(fd, data, size, 0)) <= 0) return false;
   }
   return true;
-}
-
-bool Send(int fd, const Apdu& message) {
-  Apdu framed = {static_cast<uint8_t>(message.size() >> 8), static_cast<uint8_t>(message.size())};
-  framed.insert(framed.end(), message.begin(), message.end());
-  return send(fd, framed.data(), framed.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(framed.size());
 }
 
 }  // namespace
@@ -186,7 +177,9 @@ bool VpcdCard::Insert(int netns, uint16_t port, std::string* error) {
           // One byte is a control: 1 power on, 2 reset, 4 send the ATR (0 power off).
           if (message.size() == 1 && (message[0] == 1 || message[0] == 2)) sim_->Reset();
           if (message.size() == 1 && message[0] != 4) continue;
-          if (!Send(socket_, message.size() == 1 ? sim_->Atr() : sim_->Process(message))) return;
+          Apdu answer = message.size() == 1 ? sim_->Atr() : sim_->Process(message);
+          answer.insert(answer.begin(), {static_cast<uint8_t>(answer.size() >> 8), static_cast<uint8_t>(answer.size())});
+          if (send(socket_, answer.data(), answer.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(answer.size())) return;
         }
       });
       return true;

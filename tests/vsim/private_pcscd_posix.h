@@ -22,7 +22,6 @@ class PrivatePcscd {
   static constexpr const char* kReaders[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
   static constexpr uint16_t kPorts[2] = {35963, 35964};
 
-  PrivatePcscd() = default;
   ~PrivatePcscd() { Stop(); }
   bool Start(std::string* reason);
   void Stop();

@@ -1,7 +1,6 @@
 // A virtual SIM: a GSM SIM (class A0), a UICC with a USIM (class 00) or
-// another card refusing both. It answers the commands the card logic sends,
-// strictly (a wrong file, class or parameter is refused), and counts them.
-// The reader's thread and the test both use it.
+// another card refusing both. It answers exactly the commands the card logic
+// sends (any other is refused) and counts them. Thread-safe.
 #pragma once
 
 #include <condition_variable>
@@ -30,8 +29,7 @@ class VirtualSim {
   void Reset();                           // power-on: PIN not verified, the MF current
   void Replace(VirtualSimConfig config);  // another card in its place, unseen by the reader
   Apdu Process(const Apdu& command);      // response data and SW1 SW2
-  // While held, a command is counted and answered only once the hold ends.
-  void HoldAnswers(bool hold);
+  void HoldAnswers(bool hold);            // while held, commands are counted, not answered
   void WaitForCommands(int count) const;
   int commands() const;
   int pin_commands() const;  // VERIFY commands carrying a PIN
@@ -39,21 +37,16 @@ class VirtualSim {
   void ClearCounts();
 
  private:
-  Apdu Gsm(const Apdu& c);
-  Apdu Usim(const Apdu& c);
-  Apdu Verify(const Apdu& c, bool gsm);
-  Apdu Read(uint16_t ef, uint8_t length, uint16_t pin_needed);
-
+  Apdu Answer(const Apdu& c);
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   VirtualSimConfig config_;
   bool hold_ = false, verified_ = false;
-  uint16_t df_ = 0x3F00, ef_ = 0;  // df_ 0x7FFF: the USIM application
+  char current_ = 'M';  // M the MF, G DF GSM, A the USIM application, D EF_DIR, I ICCID, S IMSI
   int commands_ = 0, pin_commands_ = 0;
 };
 
 // File contents as a card stores them.
-Apdu EncodeImsi(const std::string& digits);
 Apdu EncodeIccid(const std::string& digits);
 Apdu UsimAid();
 
