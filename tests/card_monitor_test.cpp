@@ -6,11 +6,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "doubles/sibling_doubles_client.h"
 #include "sim/card_lists.h"
@@ -21,45 +17,32 @@
 namespace velto {
 namespace {
 
-// The service's started event as the test sets it, or none; holders counted.
+// The service's started event as the test sets it, or none; its holders counted.
 platform::SyncEvent* g_service_event = nullptr;
-std::mutex g_service_mutex;
-std::condition_variable g_service_changed;
+std::mutex g_mutex;  // for the holders and the busy watch seen
+std::condition_variable g_changed;
 int g_service_holders = 0;
+bool g_watch_busy_seen = false;
 
-platform::SyncEvent* AccessServiceEvent() {
-  std::lock_guard<std::mutex> lock(g_service_mutex);
-  ++g_service_holders;
-  return g_service_event;
-}
-void ReleaseServiceEvent() {
-  std::lock_guard<std::mutex> lock(g_service_mutex);
-  --g_service_holders;
-  g_service_changed.notify_all();
-}
-int ServiceHolders() {
-  std::lock_guard<std::mutex> lock(g_service_mutex);
-  return g_service_holders;
-}
-const platform::SmartCardServiceApi kTestService{AccessServiceEvent, ReleaseServiceEvent};
+const platform::SmartCardServiceApi kTestService{
+    [] { return std::lock_guard<std::mutex>(g_mutex), ++g_service_holders, g_service_event; },
+    [] { std::lock_guard<std::mutex> lock(g_mutex); --g_service_holders; g_changed.notify_all(); }};
 const platform::SmartCardServiceApi kNoService{[]() -> platform::SyncEvent* { return nullptr; }, [] {}};
+int ServiceHolders() { return std::lock_guard<std::mutex>(g_mutex), g_service_holders; }
 
 // The waiting thread's start and stop waited for without time-out and its
 // starts counted; time-outs of 0 (the give-up paths); or no thread at all.
 std::atomic<int> g_thread_starts{0};
-platform::ThreadHandle* CountedStart(platform::ThreadProc proc, void* argument, uint32_t* id) {
-  ++g_thread_starts;
-  return platform::StartThread(proc, argument, id);
-}
-platform::ThreadHandle* NoThread(platform::ThreadProc, void*, uint32_t*) { return nullptr; }
-const WaitingThreadApi kWaitForever{CountedStart, platform::kWaitForever, platform::kWaitForever};
+const WaitingThreadApi kWaitForever{[](platform::ThreadProc proc, void* argument, uint32_t* id) {
+  return ++g_thread_starts, platform::StartThread(proc, argument, id);
+}, platform::kWaitForever, platform::kWaitForever};
 const WaitingThreadApi kGiveUpAtOnce{platform::StartThread, 0, 0};
-const WaitingThreadApi kThreadsFail{NoThread, platform::kWaitForever, platform::kWaitForever};
+const WaitingThreadApi kThreadsFail{[](platform::ThreadProc, void*, uint32_t*) -> platform::ThreadHandle* { return nullptr; },
+                                    platform::kWaitForever, platform::kWaitForever};
 
-const std::string kAlloc = "swc_config_alloc(SupplicantPlugin_00-00-00-00-00-00,1)\n",
-                  kSetCb = "swc_scard_set_event_cb\n", kInit = "swc_scard_init\n",
-                  kClose = "swc_scard_deinit(config)\nswc_config_free(config)\n",
-                  kOneWatch = kAlloc + kSetCb + kInit + kClose;
+const std::string kAlloc = "swc_config_alloc(SupplicantPlugin_00-00-00-00-00-00,1)\n", kSetCb = "swc_scard_set_event_cb\n",
+                  kInit = "swc_scard_init\n", kClose = "swc_scard_deinit(config)\nswc_config_free(config)\n",
+                  kCloseNull = "swc_scard_deinit(null)\nswc_config_free(null)\n", kOneWatch = kAlloc + kSetCb + kInit + kClose;
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
@@ -138,8 +121,7 @@ INSTANTIATE_TEST_SUITE_P(CardMonitor, CardWatchSequence, testing::Values(
     Sequence{"ServiceAlreadyRunningRetriesAtOnce", -3, 0, true, false, false, 1, kAlloc + kSetCb + kInit + kInit + kClose},
     Sequence{"StopDuringTheWaitEndsTheThread", -3, 0, false, false, false, 1, kOneWatch},
     Sequence{"NoServiceEventMeansTheThreadGivesUp", -3, 0, false, true, false, 1, kOneWatch},
-    Sequence{"FailedAllocStillReleasesWithNull", 0, 0, false, false, true, 0,
-             kAlloc + "swc_scard_deinit(null)\nswc_config_free(null)\n"},
+    Sequence{"FailedAllocStillReleasesWithNull", 0, 0, false, false, true, 0, kAlloc + kCloseNull},
     Sequence{"RefusedCallbackKeepsTheHandle", 0, 5, false, false, false, 0, kAlloc + kSetCb + kClose}),
     [](const testing::TestParamInfo<Sequence>& info) { return info.param.name; });
 
@@ -186,29 +168,24 @@ TEST_F(CardMonitorTest, StopThatGivesUpLeavesTheHandleToTheThread) {
   sim().wait_calls("swc_scard_init", 2);
   g_waiting_thread.Override(&kGiveUpAtOnce);
   ScSimCardDeinit();
-  EXPECT_EQ(sim().Calls(), kAlloc + kSetCb + kInit + kInit + "swc_scard_deinit(null)\nswc_config_free(null)\n");
+  EXPECT_EQ(sim().Calls(), kAlloc + kSetCb + kInit + kInit + kCloseNull);
   sim().hold_init(0);
   sim().wait_calls("swc_config_free(config)", 1);
   EXPECT_EQ(Count(sim().Calls(), kClose), 1);
-  std::unique_lock<std::mutex> lock(g_service_mutex);  // the thread's last use of the service
-  g_service_changed.wait(lock, [] { return g_service_holders == 0; });
+  std::unique_lock<std::mutex> lock(g_mutex);  // the thread's last use of the service
+  g_changed.wait(lock, [] { return g_service_holders == 0; });
 }
 
 // One card watch at a time: a second thread's open waits until the first is
 // closed, so the two never share the handle or the thread object.
-std::mutex g_busy_mutex;
-std::condition_variable g_busy_changed;
-bool g_watch_busy_seen = false;
-void SeeBusyWatch(uint32_t, const char* format, va_list) {
-  if (std::strstr(format, "Card watch busy") == nullptr) return;
-  std::lock_guard<std::mutex> lock(g_busy_mutex);
-  g_watch_busy_seen = true;
-  g_busy_changed.notify_all();
-}
-
 TEST_F(CardMonitorTest, SecondWatchWaitsForTheFirstToClose) {
   g_watch_busy_seen = false;
-  const TraceSinkApi watch = {SeeBusyWatch};
+  const TraceSinkApi watch = {[](uint32_t, const char* format, va_list) {
+    if (std::strstr(format, "Card watch busy") == nullptr) return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_watch_busy_seen = true;
+    g_changed.notify_all();
+  }};
   ScopedSeamOverride<TraceSinkApi> sink(g_trace_sink, &watch);
   sim().push_init_status(-3);
   ScSimCardInit();  // the first watch, with its waiting thread
@@ -216,16 +193,15 @@ TEST_F(CardMonitorTest, SecondWatchWaitsForTheFirstToClose) {
   std::thread second([&] {
     ScSimCardInit();
     {
-      std::lock_guard<std::mutex> lock(g_busy_mutex);
+      std::lock_guard<std::mutex> lock(g_mutex);
       second_opened = true;
-      g_busy_changed.notify_all();
+      g_changed.notify_all();
     }
     ScSimCardDeinit();
   });
   {
-    // Either the second open waits (as it must) or it went ahead.
-    std::unique_lock<std::mutex> lock(g_busy_mutex);
-    g_busy_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
+    std::unique_lock<std::mutex> lock(g_mutex);  // either the second open waits (as it must) or it went ahead
+    g_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
   }
   ScSimCardDeinit();
   second.join();
@@ -251,38 +227,29 @@ TEST_F(CardMonitorTest, CallbackIgnoresNullAndUnknownEvents) {
 TEST_F(CardMonitorTest, ConcurrentEventsAndReadersSeeWholeLists) {
   ScSimCardInit();
   constexpr int kWriters = 4, kEvents = 60;
-  std::mutex mutex;
-  std::condition_variable delivered_cv;
-  int delivered = 0, bad = 0;
+  std::atomic<int> delivered{0}, bad{0};
   std::thread reader([&] {
     auto sc = std::make_unique<VELTO_SC_LIST_V120>();
     auto list = std::make_unique<VELTO_SIM_LIST>();
-    for (int seen = 0; seen < kWriters * kEvents;) {
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        delivered_cv.wait(lock, [&] { return delivered != seen; });
-        seen = delivered;
-      }
+    for (int seen = 0; seen < kWriters * kEvents; seen = delivered) {
+      delivered.wait(seen);
       SnapshotCardLists(sc.get(), list.get());
-      if (list->count < 0 || list->count > kMaxListEntries) ++bad;
-      for (int i = 0; i < list->count && i < kMaxListEntries; ++i) {
-        if (std::string("SIM in ") + list->entries[i].reader_name != list->entries[i].card_name) ++bad;
+      for (int i = 0; i < list->count; ++i) {
+        bad += i >= kMaxListEntries || std::string("SIM in ") + list->entries[i].reader_name != list->entries[i].card_name;
       }
       doubles_.dialogs().last_lists(sc.get(), list.get());
-      if (list->count < 0 || list->count > kMaxListEntries) ++bad;
+      bad += list->count < 0 || list->count > kMaxListEntries;
     }
   });
   std::vector<std::thread> writers;
   for (int w = 0; w < kWriters; ++w) {
     writers.emplace_back([&, w] {
       for (int e = 0; e < kEvents; ++e) {
-        auto event = SimEvent(e % 2 == 0 ? kCardInserted : kCardRemoved,
-                              "Reader " + std::to_string(w) + "." + std::to_string(e % 3));
+        auto event = SimEvent(e % 2 == 0 ? kCardInserted : kCardRemoved, "Reader " + std::to_string(w) + "." + std::to_string(e % 3));
         if (e % 5 == 0) event->item_count = 1;  // some go to the SC list
         sim().deliver(event.get());
-        std::lock_guard<std::mutex> lock(mutex);
         ++delivered;
-        delivered_cv.notify_one();
+        delivered.notify_one();
       }
     });
   }

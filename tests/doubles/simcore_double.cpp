@@ -4,22 +4,17 @@
 // library's do.
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "doubles/sibling_doubles.h"
 
-struct swc_config {
-  int unused;
-};
+struct swc_config {};
 
 extern "C" {
 simcore_double_reset_fn simcore_double_reset;
@@ -49,15 +44,12 @@ std::string g_calls;
 swc_event_cb g_callback = nullptr;
 void* g_context = nullptr;
 int g_deliveries = 0;  // between taking the callback and its return
-std::set<const swc_config*> g_live;
 
 // On the delivery threads: a callback that ends the registration must not wait for itself.
 thread_local bool t_in_callback = false;
 
 const char* Text(const char* text) { return text != nullptr ? text : "null"; }
-const char* HandleText(const swc_config* config) {
-  return config == nullptr ? "null" : g_live.count(config) != 0 ? "config" : "unknown";
-}
+const char* HandleText(const swc_config* config) { return config == nullptr ? "null" : "config"; }
 void Log(const std::string& line) {
   g_calls += line + '\n';
   g_changed.notify_all();
@@ -71,10 +63,11 @@ void Set(T* field, T value) {
   *field = value;
   g_changed.notify_all();
 }
+using Events = std::vector<std::unique_ptr<VELTO_CARD_EVENT>>;
 
 // Runs the callback on each event, in order, on one new thread, and waits for
 // it: the last result, or -1 when no callback is registered.
-int32_t Deliver(std::vector<std::unique_ptr<VELTO_CARD_EVENT>> events) {
+int32_t Deliver(Events events) {
   swc_event_cb callback = nullptr;
   void* context = nullptr;
   {
@@ -100,10 +93,7 @@ int32_t Deliver(std::vector<std::unique_ptr<VELTO_CARD_EVENT>> events) {
 extern "C" swc_config* swc_config_alloc(const char* name, int32_t options) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Log("swc_config_alloc(" + std::string(Text(name)) + "," + std::to_string(options) + ")");
-  if (g_fail_alloc) return nullptr;
-  auto* config = static_cast<swc_config*>(std::calloc(1, sizeof(swc_config)));
-  if (config != nullptr) g_live.insert(config);
-  return config;
+  return g_fail_alloc ? nullptr : new swc_config;
 }
 
 extern "C" int32_t swc_scard_set_event_cb(swc_config*, swc_event_cb callback, void* context) {
@@ -118,7 +108,7 @@ extern "C" int32_t swc_scard_set_event_cb(swc_config*, swc_event_cb callback, vo
 }
 
 extern "C" int32_t swc_scard_init(swc_config*) {
-  std::vector<std::unique_ptr<VELTO_CARD_EVENT>> cards;
+  Events cards;
   {
     std::unique_lock<std::mutex> lock(g_mutex);
     Log("swc_scard_init");
@@ -160,7 +150,7 @@ extern "C" int32_t swc_scard_deinit(swc_config* config) {
 extern "C" void swc_config_free(swc_config* config) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Log(std::string("swc_config_free(") + HandleText(config) + ")");
-  if (g_live.erase(config) != 0) std::free(config);  // a handle not ours is left alone
+  delete config;
 }
 
 void simcore_double_reset(void) {
@@ -201,10 +191,9 @@ void simcore_double_add_present_card(const VELTO_CARD_EVENT* event) {
 }
 
 int32_t simcore_double_deliver(const VELTO_CARD_EVENT* event) {
-  if (event == nullptr) return -1;
-  std::vector<std::unique_ptr<VELTO_CARD_EVENT>> events;
-  events.push_back(std::make_unique<VELTO_CARD_EVENT>(*event));
-  return Deliver(std::move(events));
+  Events events;
+  if (event != nullptr) events.push_back(std::make_unique<VELTO_CARD_EVENT>(*event));
+  return event != nullptr ? Deliver(std::move(events)) : -1;
 }
 
 void simcore_double_push_imsi(int32_t status, const char* imsi) {
