@@ -32,82 +32,97 @@
 namespace velto {
 namespace {
 
-// A pcscd of the test's own with vpcd's two virtual readers: its own
-// reader.conf.d folder (nothing in /etc is read or changed), a private socket
-// handed to it as a socket-activating service manager would (with
-// PCSCLITE_CSOCK_NAME pointing this process there), and a network namespace
-// holding only loopback, so the driver's ports exist nowhere else. Start()
-// refuses, with the reason, where that cannot be done; tests then skip.
-class PrivatePcscd {
- public:
-  static constexpr const char* kReaders[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
-  static constexpr uint16_t kPorts[2] = {35963, 35964};
-  ~PrivatePcscd() { Stop(); }
-  bool Start(std::string* reason);
-  void Stop();
-  static const std::string& SocketPath();  // one for the process: the PC/SC client reads it once
-  int netns() const { return netns_; }
+constexpr const char* kReaders[2] = {"Virtual PCD 00 00", "Virtual PCD 00 01"};
+constexpr uint16_t kPorts[2] = {35963, 35964};
+constexpr char kPcscd[] = "/usr/sbin/pcscd", kVpcdDriver[] = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
 
- private:
-  std::string dir_;
-  pid_t pid_ = -1;
-  int netns_ = -1;
-};
-
-// The virtual SIM in one of vpcd's slots: a connection to the driver on
-// loopback inside the namespace `netns`. Connecting inserts the card, the
-// destructor removes it.
-class VpcdCard {
- public:
-  explicit VpcdCard(std::shared_ptr<test::VirtualSim> sim) : sim_(std::move(sim)) {}
-  ~VpcdCard();
-  bool Insert(int netns, uint16_t port, std::string* error);
-  test::VirtualSim& sim() { return *sim_; }
-
- private:
-  std::shared_ptr<test::VirtualSim> sim_;
-  int socket_ = -1;
-  std::thread thread_;
-};
-
-constexpr char kPcscd[] = "/usr/sbin/pcscd";
-constexpr char kVpcdDriver[] = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
-
-// In the child, before pcscd runs: 0, or the failing step's letter.
-char EnterLoopbackOnlyNamespace() {
-  if (unshare(CLONE_NEWNET) != 0) return 'N';
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ifreq request{};
-  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-  up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-  close(fd);
-  return up ? 0 : 'L';
-}
-
-bool ReadersReady() {
-  pcsc::ContextId context = 0;
-  if (pcsc::EstablishContext(&context) != pcsc::kSuccess) return false;
-  std::vector<std::string> readers;
-  bool ready = pcsc::ListReaders(context, &readers) == pcsc::kSuccess && readers.size() == 2;
-  pcsc::ReleaseContext(context);
-  return ready;
-}
-
-const std::string& ProcessFolder() {
+// One folder and socket path for the process: the PC/SC client reads its socket's path once.
+const std::string& SocketPath() {
   static struct Folder {
     std::string path = test::MakeTempDir();
     ~Folder() { test::RemoveTree(path); }
   } folder;
-  return folder.path;
+  static const std::string path = folder.path + "/pcscd.comm";
+  return path;
 }
 
-// vpcd frames: a 2-byte big-endian length and that many bytes.
+// A pcscd of the test's own with vpcd's two readers: its own reader.conf.d
+// (nothing in /etc is read or changed), a private socket handed to it as a
+// socket-activating service manager would (PCSCLITE_CSOCK_NAME points this
+// process there), and a network namespace holding only loopback, so the
+// driver's ports exist nowhere else. Where that cannot be done, tests skip.
+struct PrivatePcscd {
+  pid_t pid = -1;
+  int netns = -1;
+  ~PrivatePcscd() { Stop(); }
+  void Stop() {
+    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    if (netns >= 0) close(netns);
+    pid = netns = -1;
+  }
+  bool Start(std::string* reason) {
+    if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0 || geteuid() != 0) {
+      return *reason = "needs root and pcscd with vsmartcard-vpcd (scripts/install-deps.sh)", false;
+    }
+    const std::string config = SocketPath() + ".d", log = SocketPath() + ".log";
+    std::filesystem::create_directories(config);
+    std::ofstream(config + "/vpcd") << "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\nLIBPATH " << kVpcdDriver
+                                    << "\nCHANNELID 0x8C7B\n";
+    unlink(SocketPath().c_str());
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0), report[2];
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0 ||
+        chmod(SocketPath().c_str(), 0666) != 0 || pipe2(report, O_CLOEXEC) != 0) {
+      close(listener);
+      return *reason = std::string("private pcscd socket: ") + std::strerror(errno), false;
+    }
+    if ((pid = fork()) == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      // Loopback up in a network namespace of its own, or the failing step's letter reported.
+      int fd = unshare(CLONE_NEWNET) == 0 ? socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
+      ifreq request{};
+      std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+      bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+      request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+      (void)!write(report[1], up && ioctl(fd, SIOCSIFFLAGS, &request) == 0 ? "K" : fd < 0 ? "N" : "L", 1);
+      dup2(listener, 3);  // as a service manager passes the socket
+      setenv("LISTEN_FDS", "1", 1);
+      setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
+      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      dup2(out, 2);
+      execl(kPcscd, "pcscd", "--foreground", "--config", config.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(listener);
+    close(report[1]);
+    char outcome = 0;
+    bool started = pid > 0 && read(report[0], &outcome, 1) == 1 && outcome == 'K';
+    close(report[0]);
+    if (!started) return *reason = outcome == 'N' ? "no network namespace here" : "pcscd did not start", Stop(), false;
+    netns = open(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    test::SetEnvVar("PCSCLITE_CSOCK_NAME", SocketPath().c_str());
+    // pcscd gives no notice of its readers coming up: it is asked until it does or dies.
+    for (std::vector<std::string> readers; readers.size() != 2;) {
+      pcsc::ContextId context = 0;
+      if (pcsc::EstablishContext(&context) == pcsc::kSuccess) pcsc::ListReaders(context, &readers);
+      pcsc::ReleaseContext(context);
+      if (readers.size() != 2 && waitpid(pid, nullptr, WNOHANG) != 0) {
+        std::ifstream in(log);
+        pid = -1;
+        return *reason = "pcscd did not offer vpcd's readers:\n" + std::string(std::istreambuf_iterator<char>(in), {}), Stop(), false;
+      }
+      if (readers.size() != 2) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+};
+
+// The driver sends a frame's 2-byte length and its bytes apart: acknowledge
+// at once, or its second send waits for our delayed acknowledgement.
 bool ReadAll(int fd, uint8_t* data, size_t size) {
   for (ssize_t n = 0; size > 0; data += n, size -= static_cast<size_t>(n)) {
-    // The driver sends length and bytes apart: acknowledge at once, or its
-    // second send waits for our delayed acknowledgement.
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     if ((n = recv(fd, data, size, 0)) <= 0) return false;
@@ -115,134 +130,54 @@ bool ReadAll(int fd, uint8_t* data, size_t size) {
   return true;
 }
 
-const std::string& PrivatePcscd::SocketPath() {
-  static const std::string path = ProcessFolder() + "/pcscd.comm";
-  return path;
-}
-
-bool PrivatePcscd::Start(std::string* reason) {
-  if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0 || geteuid() != 0) {
-    *reason = "needs root and pcscd with vsmartcard-vpcd (scripts/install-deps.sh)";
-    return false;
+// The virtual SIM in one of vpcd's slots: a connection to the driver on
+// loopback inside pcscd's namespace inserts it, the destructor removes it.
+struct VpcdCard {
+  std::shared_ptr<test::VirtualSim> sim;
+  int socket_ = -1;
+  std::thread thread;
+  ~VpcdCard() {
+    if (socket_ < 0) return;
+    shutdown(socket_, SHUT_RDWR);
+    thread.join();
+    close(socket_);
   }
-  dir_ = ProcessFolder() + "/pcscd";
-  std::filesystem::create_directories(dir_ + "/reader.conf.d");
-  std::ofstream(dir_ + "/reader.conf.d/vpcd")
-      << "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\nLIBPATH " << kVpcdDriver
-      << "\nCHANNELID 0x8C7B\n";
-  unlink(SocketPath().c_str());
-  int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
-  int report[2];
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, 16) != 0 || pipe2(report, O_CLOEXEC) != 0) {
-    *reason = std::string("private pcscd socket: ") + std::strerror(errno);
-    close(listener);
-    return false;
-  }
-  chmod(SocketPath().c_str(), 0666);
-  std::string config = dir_ + "/reader.conf.d", log = dir_ + "/pcscd.log";
-  pid_ = fork();
-  if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    char outcome = EnterLoopbackOnlyNamespace();
-    (void)!write(report[1], outcome != 0 ? &outcome : "K", 1);
-    if (outcome != 0) _exit(2);
-    // As a service manager passes the socket: descriptor 3, LISTEN_FDS=1.
-    dup2(listener, 3);
-    setenv("LISTEN_FDS", "1", 1);
-    setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
-    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, 1);
-    dup2(out, 2);
-    execl(kPcscd, "pcscd", "--foreground", "--config", config.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(listener);
-  close(report[1]);
-  char outcome = 0;
-  ssize_t got = pid_ > 0 ? read(report[0], &outcome, 1) : -1;
-  close(report[0]);
-  if (got != 1 || outcome != 'K') {
-    *reason = outcome == 'N' ? "no network namespace can be made here" : "pcscd could not be started";
-    Stop();
-    return false;
-  }
-  netns_ = open(("/proc/" + std::to_string(pid_) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
-  test::SetEnvVar("PCSCLITE_CSOCK_NAME", SocketPath().c_str());
-  // pcscd gives no notice of its readers coming up: it is asked until it does or dies.
-  while (!ReadersReady()) {
-    if (waitpid(pid_, nullptr, WNOHANG) != 0) {
-      std::ifstream in(log);
-      *reason = "pcscd did not offer vpcd's readers:\n" + std::string(std::istreambuf_iterator<char>(in), {});
-      pid_ = -1;
-      Stop();
-      return false;
+  bool Insert(int netns, uint16_t port, std::string* error) {
+    sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    // The driver listens once pcscd has loaded it, and accepts between polls.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      // Made on a thread that enters the namespace: the test process stays where it is.
+      std::thread([&] { socket_ = setns(netns, CLONE_NEWNET) == 0 ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1; }).join();
+      if (socket_ >= 0 && connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
+      *error = "connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+      if (socket_ >= 0) close(socket_);
+      socket_ = -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (socket_ < 0) return false;
+    int one = 1;
+    setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sim->Reset();
+    thread = std::thread([this] {
+      for (uint8_t header[2]; ReadAll(socket_, header, 2);) {
+        test::Apdu message(static_cast<size_t>(header[0] << 8 | header[1]));
+        if (!ReadAll(socket_, message.data(), message.size())) return;
+        // One byte is a control: 1 power on, 2 reset, 4 send the ATR (0 power off).
+        if (message.size() == 1 && (message[0] == 1 || message[0] == 2)) sim->Reset();
+        if (message.size() == 1 && message[0] != 4) continue;
+        test::Apdu answer = message.size() == 1 ? sim->Atr() : sim->Process(message);
+        answer.insert(answer.begin(), {static_cast<uint8_t>(answer.size() >> 8), static_cast<uint8_t>(answer.size())});
+        if (send(socket_, answer.data(), answer.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(answer.size())) return;
+      }
+    });
+    return true;
   }
-  return true;
-}
-
-void PrivatePcscd::Stop() {
-  if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
-  pid_ = -1;
-  if (netns_ >= 0) close(netns_);
-  netns_ = -1;
-  if (!dir_.empty()) test::RemoveTree(dir_);
-  dir_.clear();
-}
-
-bool VpcdCard::Insert(int netns, uint16_t port, std::string* error) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  // The driver listens once pcscd has loaded it, and accepts between polls.
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    int fd = -1;
-    // Made on a thread that enters the namespace: the test process stays where it is.
-    std::thread([&] { fd = setns(netns, CLONE_NEWNET) == 0 ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1; }).join();
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      int one = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      socket_ = fd;
-      sim_->Reset();
-      thread_ = std::thread([this] {
-        for (uint8_t header[2]; ReadAll(socket_, header, 2);) {
-          test::Apdu message(static_cast<size_t>(header[0] << 8 | header[1]));
-          if (!ReadAll(socket_, message.data(), message.size())) return;
-          // One byte is a control: 1 power on, 2 reset, 4 send the ATR (0 power off).
-          if (message.size() == 1 && (message[0] == 1 || message[0] == 2)) sim_->Reset();
-          if (message.size() == 1 && message[0] != 4) continue;
-          test::Apdu answer = message.size() == 1 ? sim_->Atr() : sim_->Process(message);
-          answer.insert(answer.begin(), {static_cast<uint8_t>(answer.size() >> 8), static_cast<uint8_t>(answer.size())});
-          if (send(socket_, answer.data(), answer.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(answer.size())) return;
-        }
-      });
-      return true;
-    }
-    *error = "connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return false;
-}
-
-VpcdCard::~VpcdCard() {
-  if (socket_ < 0) return;
-  shutdown(socket_, SHUT_RDWR);
-  thread_.join();
-  close(socket_);
-}
-
+};
 
 using Kind = test::VirtualSimConfig::Kind;
 using Lines = std::vector<std::string>;
 
-const std::string kReader0 = PrivatePcscd::kReaders[0], kReader1 = PrivatePcscd::kReaders[1];
+const std::string kReader0 = kReaders[0], kReader1 = kReaders[1];
 
 test::VirtualSimConfig Card(Kind kind, bool pin_enabled, const char* imsi = "001010123456789") {
   return {.kind = kind, .imsi = imsi, .pin_enabled = pin_enabled};
@@ -292,11 +227,12 @@ class SimcoreTest : public testing::Test {
   const test::SimcoreEntries& swc() { return chain_.simcore(); }
 
   test::VirtualSim& Insert(int slot, test::VirtualSimConfig config, bool wait = true) {
-    cards_[slot] = std::make_unique<VpcdCard>(std::make_shared<test::VirtualSim>(config));
+    cards_[slot] = std::make_unique<VpcdCard>();
+    cards_[slot]->sim = std::make_shared<test::VirtualSim>(config);
     std::string error;
-    EXPECT_TRUE(cards_[slot]->Insert(pcscd_.netns(), PrivatePcscd::kPorts[slot], &error)) << error;
+    EXPECT_TRUE(cards_[slot]->Insert(pcscd_.netns, kPorts[slot], &error)) << error;
     if (wait) WaitForCard(slot, true);
-    return cards_[slot]->sim();
+    return *cards_[slot]->sim;
   }
   void Remove(int slot) {
     cards_[slot].reset();
@@ -306,7 +242,7 @@ class SimcoreTest : public testing::Test {
   static void WaitForCard(int slot, bool present) {
     pcsc::ContextId context = 0;
     ASSERT_EQ(pcsc::EstablishContext(&context), pcsc::kSuccess);
-    std::vector<pcsc::ReaderState> states = {{PrivatePcscd::kReaders[slot], 0, 0, {}}};
+    std::vector<pcsc::ReaderState> states = {{kReaders[slot], 0, 0, {}}};
     while (pcsc::GetStatusChange(context, pcsc::kInfinite, &states) == pcsc::kSuccess &&
            ((states[0].event_state & pcsc::kStatePresent) != 0) != present) {
       states[0].current_state = states[0].event_state & ~pcsc::kStateChanged;
@@ -421,11 +357,11 @@ TEST_F(SimcoreTest, StopDoesNotWaitForACardThatDoesNotAnswer) {
   Events events, next;
   swc_config* config = Open(&events);
   Insert(0, Card(Kind::kUsim, false), false).HoldAnswers(true);
-  cards_[0]->sim().WaitForCommands(1);
+  cards_[0]->sim->WaitForCommands(1);
   EXPECT_EQ(swc().deinit(config), 0);
   swc().config_free(config);
   events.closed = true;
-  cards_[0]->sim().HoldAnswers(false);
+  cards_[0]->sim->HoldAnswers(false);
   Remove(0);
   config = Open(&next);  // another watch on the same reader sees the card come back
   Insert(0, Card(Kind::kUsim, false));
@@ -500,7 +436,7 @@ TEST(PcscStartedEvent, ReleaseEndsItsPollerWhileANewHolderComes) {
 
 // No pcscd behind the private socket: the smart-card service is not running.
 TEST(SimcoreWithoutService, LibraryAndModuleGiveUpCleanly) {
-  test::SetEnvVar("PCSCLITE_CSOCK_NAME", PrivatePcscd::SocketPath().c_str());
+  test::SetEnvVar("PCSCLITE_CSOCK_NAME", SocketPath().c_str());
   test::SimChain chain;
   std::string error;
   ASSERT_TRUE(chain.SetUp(&error)) << error;
