@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
@@ -176,9 +177,7 @@ struct VpcdCard {
 
 using Kind = test::VirtualSimConfig::Kind;
 using Lines = std::vector<std::string>;
-
 const std::string kReader0 = kReaders[0], kReader1 = kReaders[1];
-
 test::VirtualSimConfig Card(Kind kind, bool pin_enabled, const char* imsi = "001010123456789") {
   return {.kind = kind, .imsi = imsi, .pin_enabled = pin_enabled};
 }
@@ -201,9 +200,7 @@ struct Events {
     std::string line = std::to_string(e->kind) + "|" + e->reader_name + "|" + e->card_name + "|" +
                        std::string(reinterpret_cast<char*>(e->card_data), std::min<uint32_t>(e->card_data_length, 128)) + "|";
     for (uint32_t i = 0; i < std::min<uint32_t>(e->alternative_card_name_length, 128); ++i) {
-      char hex[3];
-      std::snprintf(hex, sizeof hex, "%02X", e->alternative_card_name[i]);
-      line += hex;
+      line += {"0123456789ABCDEF"[e->alternative_card_name[i] >> 4], "0123456789ABCDEF"[e->alternative_card_name[i] & 15]};
     }
     std::lock_guard<std::mutex> lock(self->mutex);
     self->seen.push_back(line + "|" + std::to_string(e->flags));
@@ -225,7 +222,6 @@ class SimcoreTest : public testing::Test {
     ASSERT_TRUE(chain_.SetUp(&reason)) << reason;
   }
   const test::SimcoreEntries& swc() { return chain_.simcore(); }
-
   test::VirtualSim& Insert(int slot, test::VirtualSimConfig config, bool wait = true) {
     cards_[slot] = std::make_unique<VpcdCard>();
     cards_[slot]->sim = std::make_shared<test::VirtualSim>(config);
@@ -371,25 +367,6 @@ TEST_F(SimcoreTest, StopDoesNotWaitForACardThatDoesNotAnswer) {
   EXPECT_TRUE(events.WaitFor(0).empty());
 }
 
-// eapcfg as a program against the same pcscd: the readers listed, the IMSI
-// read with the PIN from stdin or refused without it.
-TEST_F(SimcoreTest, EapcfgSim) {
-  Insert(0, Card(Kind::kUsim, false));
-  Insert(1, Card(Kind::kGsmSim, true, "262019876543210"));
-  for (const char* pin : {"", "1234\\n"}) {
-    std::string out, command = "printf '" + std::string(pin) + "' | " + test::ProductDir() +
-                               "/eapcfg sim --reader 'Virtual PCD 00 01' --pin-stdin 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    for (char buffer[256]; std::fgets(buffer, sizeof buffer, pipe) != nullptr;) out += buffer;
-    EXPECT_EQ(pclose(pipe) == 0, pin[0] != '\0') << out;
-    for (const char* line : {"\"Virtual PCD 00 00\": USIM, ICCID 8900100000000000017, PIN disabled",
-                             "\"Virtual PCD 00 01\": GSM SIM, ICCID 8900100000000000017, PIN enabled",
-                             pin[0] != '\0' ? "IMSI in \"Virtual PCD 00 01\": 262019876543210" : "not read (-7)"}) {
-      EXPECT_NE(out.find(line), std::string::npos) << out;
-    }
-  }
-}
-
 // A holder that comes while the last release waits for the old poller gets a
 // poller of its own, and the release still ends the old one (it used to clear
 // the old poller's stop flag, so the release waited for ever). The first
@@ -399,36 +376,33 @@ std::condition_variable g_probe_changed;
 int g_probes = 0;
 bool g_go = false, g_releasing = false;
 
-bool Probe() {
-  std::unique_lock<std::mutex> lock(g_probe_mutex);
-  if (++g_probes == 1) g_probe_changed.notify_all();
-  g_probe_changed.wait(lock, [] { return g_go || g_probes > 1; });
-  return false;
-}
-void SetAndWait(bool* flag, bool* until) {
+void SetAndWait(bool* flag, const std::function<bool()>& until) {
   std::unique_lock<std::mutex> lock(g_probe_mutex);
   if (flag != nullptr) *flag = true;
   g_probe_changed.notify_all();
-  if (until != nullptr) g_probe_changed.wait(lock, [&] { return *until; });
+  g_probe_changed.wait(lock, until);
 }
 
 TEST(PcscStartedEvent, ReleaseEndsItsPollerWhileANewHolderComes) {
   for (int round = 0; round < 50; ++round) {
     g_probes = 0;
     g_go = g_releasing = false;
-    platform::PcscStartedEvent started(Probe);
-    started.Access();
-    {
+    platform::PcscStartedEvent started([] {
       std::unique_lock<std::mutex> lock(g_probe_mutex);
-      g_probe_changed.wait(lock, [] { return g_probes >= 1; });
-    }
+      ++g_probes;
+      g_probe_changed.notify_all();
+      g_probe_changed.wait(lock, [] { return g_go || g_probes > 1; });
+      return false;
+    });
+    started.Access();
+    SetAndWait(nullptr, [] { return g_probes >= 1; });
     std::thread last_release([&] {
-      SetAndWait(&g_releasing, nullptr);
+      SetAndWait(&g_releasing, [] { return true; });
       started.Release();
     });
-    SetAndWait(nullptr, &g_releasing);
+    SetAndWait(nullptr, [] { return g_releasing; });
     started.Access();
-    SetAndWait(&g_go, nullptr);
+    SetAndWait(&g_go, [] { return true; });
     last_release.join();
     started.Release();
   }
