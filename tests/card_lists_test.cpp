@@ -6,10 +6,9 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <memory>
+#include <iterator>
 #include <sstream>
 #include <thread>
-#include <type_traits>
 
 namespace velto {
 namespace {
@@ -29,6 +28,10 @@ EventPtr MakeEvent(int32_t kind, const std::string& reader, uint32_t flags = kCa
   return event;
 }
 
+bool AllBytes(const void* data, size_t size, uint8_t value = 0) {
+  return std::all_of(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size, [&](uint8_t b) { return b == value; });
+}
+
 // A T between sentinel bytes, to show nothing is written outside it.
 template <typename T>
 struct Guarded {
@@ -40,15 +43,8 @@ struct Guarded {
     std::memset(&value, fill, sizeof value);
     std::memset(after, 0xA5, sizeof after);
   }
-  bool Intact() const {
-    auto sentinel = [](uint8_t b) { return b == 0xA5; };
-    return std::all_of(before, before + 64, sentinel) && std::all_of(after, after + 64, sentinel);
-  }
+  bool Intact() const { return AllBytes(before, 64, 0xA5) && AllBytes(after, 64, 0xA5); }
 };
-
-bool AllZero(const void* data, size_t size) {
-  return std::all_of(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size, [](uint8_t b) { return b == 0; });
-}
 
 // The readers listed as events.txt writes them.
 template <typename List>
@@ -56,18 +52,14 @@ Names Readers(const List& list) {
   Names names;
   for (int i = 0; i < std::min(list.count, kMaxListEntries); ++i) {
     names.push_back(list.entries[i].reader_name[0] != '\0' ? list.entries[i].reader_name : "_");
-    if constexpr (std::is_same_v<List, VELTO_SIM_LIST>) {
-      if (list.entries[i].pin_enabled != 0) names.back() += '*';
-    }
+    if constexpr (std::is_same_v<List, VELTO_SIM_LIST>) names.back() += list.entries[i].pin_enabled != 0 ? "*" : "";
   }
   return names;
 }
 
 Names Words(const std::string& text) {
   std::istringstream in(text);
-  Names words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
+  return {std::istream_iterator<std::string>(in), {}};
 }
 
 uint32_t Flags(const std::string& letters) {
@@ -79,8 +71,7 @@ uint32_t Flags(const std::string& letters) {
   return flags;
 }
 
-class CardLists : public testing::Test {
- protected:
+struct CardLists : testing::Test {
   void SetUp() override { ClearCardLists(); }
   void TearDown() override { ClearCardLists(); }
 };
@@ -115,8 +106,8 @@ TEST_F(CardLists, EventSequencesFromVectors) {
     EXPECT_EQ(Readers(g_sc_list), Words(sc));
     // No stale copy of a removed entry stays behind the count.
     size_t sims = std::clamp(g_sim_list.count, 0, kMaxListEntries), scs = std::clamp(g_sc_list.count, 0, kMaxListEntries);
-    EXPECT_TRUE(AllZero(&g_sim_list.entries[sims], sizeof(VELTO_SIM_LIST_ENTRY) * (kMaxListEntries - sims)));
-    EXPECT_TRUE(AllZero(&g_sc_list.entries[scs], sizeof(VELTO_SC_LIST_ENTRY) * (kMaxListEntries - scs)));
+    EXPECT_TRUE(AllBytes(&g_sim_list.entries[sims], sizeof(VELTO_SIM_LIST_ENTRY) * (kMaxListEntries - sims)));
+    EXPECT_TRUE(AllBytes(&g_sc_list.entries[scs], sizeof(VELTO_SC_LIST_ENTRY) * (kMaxListEntries - scs)));
   }
   EXPECT_EQ(cases, 26);
 }
@@ -142,8 +133,8 @@ TEST_F(CardLists, EntryContentsStayInBounds) {
     EXPECT_EQ(std::string(e.reader_name), std::string(132, 'R'));
     EXPECT_EQ(std::string(e.card_name), std::string(c.card_length, 'C'));
     EXPECT_EQ(e.pin_enabled, c.pin);
-    EXPECT_TRUE(std::all_of(e.card_data, e.card_data + c.copied, [](uint8_t b) { return b == 0x5C; }));
-    EXPECT_TRUE(AllZero(e.card_data + c.copied, sizeof e.card_data - c.copied));
+    EXPECT_TRUE(AllBytes(e.card_data, c.copied, 0x5C));
+    EXPECT_TRUE(AllBytes(e.card_data + c.copied, sizeof e.card_data - c.copied));
     EXPECT_TRUE(entry->Intact());
   }
   const std::string full(129, 'C'), n127(127, 'N'), n128(128, 'N');
@@ -190,11 +181,11 @@ TEST_F(CardLists, IdentifiersKeepTheirSlotsAndBounds) {
   auto entry = std::make_unique<Guarded<VELTO_SC_LIST_ENTRY>>(0xEE);
   FillScListEntry(event.get(), &entry->value);
   EXPECT_STREQ(entry->value.identifiers[0], "card://0affabc");
-  EXPECT_TRUE(AllZero(entry->value.identifiers[1], 520));
+  EXPECT_TRUE(AllBytes(entry->value.identifiers[1], 520));
   EXPECT_STREQ(entry->value.identifiers[2], "card://00");
-  EXPECT_TRUE(AllZero(entry->value.identifiers[3], 7 * 520));
+  EXPECT_TRUE(AllBytes(entry->value.identifiers[3], 7 * 520));
   std::string hex124;
-  for (int i = 0; i < 124; ++i) hex124 += "ab";
+  while (hex124.size() < 248) hex124 += "ab";
   const struct {
     int32_t length;
     std::string expected;
@@ -210,7 +201,7 @@ TEST_F(CardLists, IdentifiersKeepTheirSlotsAndBounds) {
     const std::string expected = c.length < 0 ? "" : "card://" + c.expected;
     const char* slot = entry->value.identifiers[0];
     EXPECT_EQ(std::string(slot, strnlen(slot, 520)), expected);
-    EXPECT_TRUE(AllZero(slot + expected.size(), 520 - expected.size()));
+    EXPECT_TRUE(AllBytes(slot + expected.size(), 520 - expected.size()));
     EXPECT_TRUE(entry->Intact());
   }
 }
@@ -219,16 +210,11 @@ TEST_F(CardLists, IdentifiersKeepTheirSlotsAndBounds) {
 // field; an unterminated reader name is listed cut at its field, found again so.
 TEST_F(CardLists, DamagedInputStaysInBounds) {
   EventPtr event = MakeEvent(kCardInserted, "A");
-  UpdateCardLists(nullptr);
-  RemoveSimReader(nullptr, "A");
-  RemoveScReader(nullptr, "B");
-  RemoveSimReader(&g_sim_list, nullptr);
-  RemoveScReader(&g_sc_list, nullptr);
-  FillSimListEntry(event.get(), nullptr);
-  FillScListEntry(event.get(), nullptr);
-  FillSimListEntry(nullptr, &g_sim_list.entries[0]);
-  FillScListEntry(nullptr, &g_sc_list.entries[0]);
-  EXPECT_TRUE(AllZero(&g_sim_list, sizeof g_sim_list));
+  UpdateCardLists(nullptr), RemoveSimReader(nullptr, "A"), RemoveScReader(nullptr, "B");
+  RemoveSimReader(&g_sim_list, nullptr), RemoveScReader(&g_sc_list, nullptr);
+  FillSimListEntry(event.get(), nullptr), FillScListEntry(event.get(), nullptr);
+  FillSimListEntry(nullptr, &g_sim_list.entries[0]), FillScListEntry(nullptr, &g_sc_list.entries[0]);
+  EXPECT_TRUE(AllBytes(&g_sim_list, sizeof g_sim_list));
   std::memset(event->reader_name, 'R', sizeof event->reader_name);
   UpdateCardLists(event.get());
   ASSERT_EQ(Readers(g_sim_list), Names{std::string(132, 'R')});
@@ -248,9 +234,7 @@ TEST_F(CardLists, SnapshotLockAndClear) {
   UpdateCardLists(MakeEvent(kCardInserted, "B", kCardHasData1, 1).get());
   auto sim = std::make_unique<VELTO_SIM_LIST>();
   auto sc = std::make_unique<VELTO_SC_LIST_V120>();
-  SnapshotCardLists(sc.get(), nullptr);
-  SnapshotCardLists(nullptr, sim.get());
-  SnapshotCardLists(nullptr, nullptr);
+  SnapshotCardLists(sc.get(), nullptr), SnapshotCardLists(nullptr, sim.get()), SnapshotCardLists(nullptr, nullptr);
   EXPECT_EQ(std::memcmp(sim.get(), &g_sim_list, sizeof *sim), 0);
   EXPECT_EQ(std::memcmp(sc.get(), &g_sc_list, sizeof *sc), 0);
   std::atomic<bool> clearing{false}, done{false};
@@ -266,8 +250,8 @@ TEST_F(CardLists, SnapshotLockAndClear) {
   EXPECT_EQ(g_sim_list.count, 1);
   UnlockCardLists();
   other.join();
-  EXPECT_TRUE(AllZero(&g_sim_list, sizeof g_sim_list));
-  EXPECT_TRUE(AllZero(&g_sc_list, sizeof g_sc_list));
+  EXPECT_TRUE(AllBytes(&g_sim_list, sizeof g_sim_list));
+  EXPECT_TRUE(AllBytes(&g_sc_list, sizeof g_sc_list));
 }
 
 }  // namespace
