@@ -16,19 +16,6 @@
 
 struct swc_config {};
 
-extern "C" {
-simcore_double_reset_fn simcore_double_reset;
-simcore_double_fail_alloc_fn simcore_double_fail_alloc;
-simcore_double_set_cb_status_fn simcore_double_set_cb_status;
-simcore_double_push_init_status_fn simcore_double_push_init_status;
-simcore_double_hold_init_fn simcore_double_hold_init;
-simcore_double_wait_calls_fn simcore_double_wait_calls;
-simcore_double_add_present_card_fn simcore_double_add_present_card;
-simcore_double_deliver_fn simcore_double_deliver;
-simcore_double_push_imsi_fn simcore_double_push_imsi;
-simcore_double_calls_fn simcore_double_calls;
-simcore_double_context_fn simcore_double_context;
-}
 
 namespace {
 
@@ -90,13 +77,14 @@ int32_t Deliver(Events events) {
 
 }  // namespace
 
-extern "C" swc_config* swc_config_alloc(const char* name, int32_t options) {
+extern "C" {
+swc_config* swc_config_alloc(const char* name, int32_t options) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Log("swc_config_alloc(" + std::string(Text(name)) + "," + std::to_string(options) + ")");
   return g_fail_alloc ? nullptr : new swc_config;
 }
 
-extern "C" int32_t swc_scard_set_event_cb(swc_config*, swc_event_cb callback, void* context) {
+int32_t swc_scard_set_event_cb(swc_config*, swc_event_cb callback, void* context) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Log("swc_scard_set_event_cb");
   if (g_cb_status == 0) {
@@ -107,7 +95,7 @@ extern "C" int32_t swc_scard_set_event_cb(swc_config*, swc_event_cb callback, vo
   return g_cb_status;
 }
 
-extern "C" int32_t swc_scard_init(swc_config*) {
+int32_t swc_scard_init(swc_config*) {
   Events cards;
   {
     std::unique_lock<std::mutex> lock(g_mutex);
@@ -122,7 +110,7 @@ extern "C" int32_t swc_scard_init(swc_config*) {
   return 0;
 }
 
-extern "C" int32_t swc_scard_get_imsi(swc_config*, const char* reader, const char* pin, char* imsi,
+int32_t swc_scard_get_imsi(swc_config*, const char* reader, const char* pin, char* imsi,
                                       uint32_t* length) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Log("swc_scard_get_imsi(" + std::string(Text(reader)) + "," + Text(pin) + "," +
@@ -138,7 +126,7 @@ extern "C" int32_t swc_scard_get_imsi(swc_config*, const char* reader, const cha
   return status;
 }
 
-extern "C" int32_t swc_scard_deinit(swc_config* config) {
+int32_t swc_scard_deinit(swc_config* config) {
   std::unique_lock<std::mutex> lock(g_mutex);
   Log(std::string("swc_scard_deinit(") + HandleText(config) + ")");
   if (config == nullptr) return 0;
@@ -147,7 +135,7 @@ extern "C" int32_t swc_scard_deinit(swc_config* config) {
   return 0;
 }
 
-extern "C" void swc_config_free(swc_config* config) {
+void swc_config_free(swc_config* config) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Log(std::string("swc_config_free(") + HandleText(config) + ")");
   delete config;
@@ -215,3 +203,5 @@ void* simcore_double_context(void) {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_context;
 }
+
+}  // extern "C"
