@@ -52,14 +52,6 @@ void VirtualSim::Replace(VirtualSimConfig config) {
   verified_ = false;
 }
 
-int VirtualSim::commands() const { std::lock_guard<std::mutex> lock(mutex_); return commands_; }
-int VirtualSim::pin_commands() const { std::lock_guard<std::mutex> lock(mutex_); return pin_commands_; }
-int VirtualSim::tries_left() const { std::lock_guard<std::mutex> lock(mutex_); return config_.tries; }
-void VirtualSim::ClearCounts() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  commands_ = pin_commands_ = 0;
-}
-
 void VirtualSim::HoldAnswers(bool hold) {
   std::lock_guard<std::mutex> lock(mutex_);
   hold_ = hold;

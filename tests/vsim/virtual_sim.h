@@ -31,10 +31,10 @@ class VirtualSim {
   Apdu Process(const Apdu& command);      // response data and SW1 SW2
   void HoldAnswers(bool hold);            // while held, commands are counted, not answered
   void WaitForCommands(int count) const;
-  int commands() const;
-  int pin_commands() const;  // VERIFY commands carrying a PIN
-  int tries_left() const;
-  void ClearCounts();
+  int commands() const { return std::lock_guard<std::mutex>(mutex_), commands_; }
+  int pin_commands() const { return std::lock_guard<std::mutex>(mutex_), pin_commands_; }  // VERIFYs with a PIN
+  int tries_left() const { return std::lock_guard<std::mutex>(mutex_), config_.tries; }
+  void ClearCounts() { std::lock_guard<std::mutex> lock(mutex_); commands_ = pin_commands_ = 0; }
 
  private:
   Apdu Answer(const Apdu& c);
