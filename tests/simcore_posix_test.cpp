@@ -1,5 +1,4 @@
-// simcore over pcsc-lite, against virtual SIMs in vpcd's readers in a
-// private pcscd: card events, IMSI reads, the stop, and eapcfg's `sim`.
+// simcore over pcsc-lite, against virtual SIMs in vpcd's readers of a private pcscd.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -230,10 +229,7 @@ class SimcoreTest : public testing::Test {
     if (wait) WaitForCard(slot, true);
     return *cards_[slot]->sim;
   }
-  void Remove(int slot) {
-    cards_[slot].reset();
-    WaitForCard(slot, false);
-  }
+  void Remove(int slot) { cards_[slot].reset(), WaitForCard(slot, false); }
   // On the service's own change notification.
   static void WaitForCard(int slot, bool present) {
     pcsc::ContextId context = 0;
