@@ -188,9 +188,8 @@ struct Events {
   std::condition_variable changed;
   Lines seen;
   std::atomic<bool> closed{false};
-  std::atomic<int> after_close{0};
+  std::atomic<int> after_close{0}, stop_status{1};
   std::atomic<swc_config*> stop_own_watch{nullptr};
-  std::atomic<int32_t> stop_status{1};
 
   static int32_t Callback(void* context, VELTO_CARD_EVENT* e) {
     auto* self = static_cast<Events*>(context);
@@ -334,9 +333,8 @@ TEST_F(SimcoreTest, NoEventAfterDeinitWhileCardsComeAndGo) {
   for (size_t round = 0; round < 6; ++round) {
     swc_config* config = Open(&rounds[round]);
     rounds[round].WaitFor(round);
-    EXPECT_EQ(swc().deinit(config), 0);
+    Close(config);
     rounds[round].closed = true;
-    swc().config_free(config);
   }
   done = true;
   churn.join();
@@ -350,8 +348,7 @@ TEST_F(SimcoreTest, StopDoesNotWaitForACardThatDoesNotAnswer) {
   swc_config* config = Open(&events);
   Insert(0, Card(Kind::kUsim, false), false).HoldAnswers(true);
   cards_[0]->sim->WaitForCommands(1);
-  EXPECT_EQ(swc().deinit(config), 0);
-  swc().config_free(config);
+  Close(config);
   events.closed = true;
   cards_[0]->sim->HoldAnswers(false);
   Remove(0);

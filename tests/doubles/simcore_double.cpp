@@ -148,10 +148,7 @@ void simcore_double_reset(void) {
   WaitForDeliveries(lock);
   g_fail_alloc = false;
   g_cb_status = 0;
-  g_init_statuses.clear();
-  g_present_cards.clear();
-  g_imsi_answers.clear();
-  g_calls.clear();
+  g_init_statuses.clear(), g_present_cards.clear(), g_imsi_answers.clear(), g_calls.clear();
   g_callback = nullptr;
   g_context = nullptr;
 }
