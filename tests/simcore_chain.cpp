@@ -3,47 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <type_traits>
 
-#include "doubles/sibling_library.h"
+#include "abi/dialog_profile.h"
 #include "base/text.h"
+#include "doubles/sibling_library.h"
 #include "frame/cdata.h"
 #include "frame/exports.h"
 #include "frame/registry.h"
 #include "support/test_env.h"
-#include "support/xml_test_util.h"
-#include "abi/dialog_profile.h"
-#include "abi/udata.h"
 
 namespace velto::test {
 namespace {
 
-struct Answers {
-  const char* reader;
-  const char* pin;
-  int attempts;
-  std::vector<int>* fail_codes;
-};
-
-int ConfirmSmartCardDialog(void* context, int dialog, _VELTO_WLAN_PROFILE_V120* profile,
-                           int fail_code, int*) {
-  auto* answers = static_cast<Answers*>(context);
-  if (dialog != -1) return 0;
-  answers->fail_codes->push_back(fail_code);
-  if (static_cast<int>(answers->fail_codes->size()) > answers->attempts) return 0;
-  CopyTextField(profile->reader_name, answers->reader);
-  CopyTextField(profile->pin_text, answers->pin);
-  return 1;
-}
-
-template <typename Fn>
-bool Entry(void* library, const char* name, Fn** entry, std::string* error) {
-  *entry = reinterpret_cast<Fn*>(SiblingLibraryEntry(library, name));
-  if (*entry == nullptr) *error = std::string("simcore has no entry ") + name;
-  return *entry != nullptr;
-}
-
 std::string SimChainDir() { return BinDir() + PathSeparator() + "simchain"; }
+
+// Counts the smart-card dialogs; the first is confirmed for "Reader", PIN 1234.
+int ConfirmSmartCardDialogOnce(void* context, int dialog, _VELTO_WLAN_PROFILE_V120* profile, int fail_code, int*) {
+  auto* fail_codes = static_cast<std::vector<int>*>(context);
+  if (dialog != -1) return 0;
+  fail_codes->push_back(fail_code);
+  CopyTextField(profile->reader_name, "Reader");
+  CopyTextField(profile->pin_text, "1234");
+  return fail_codes->size() == 1 ? 1 : 0;
+}
 
 }  // namespace
 
@@ -61,17 +44,18 @@ bool SimChain::SetUp(std::string* error) {
     return false;
   }
   void* library = OpenSiblingLibrary(SimChainDir() + PathSeparator() + kSimcoreFileName, false, error);
-  if (library == nullptr) return false;
-  SimcoreEntries s;
-  if (!Entry(library, "swc_config_alloc", &s.config_alloc, error) ||
-      !Entry(library, "swc_scard_set_event_cb", &s.set_event_cb, error) ||
-      !Entry(library, "swc_scard_init", &s.init, error) ||
-      !Entry(library, "swc_scard_get_imsi", &s.get_imsi, error) ||
-      !Entry(library, "swc_scard_deinit", &s.deinit, error) ||
-      !Entry(library, "swc_config_free", &s.config_free, error)) {
+  auto entry = [&](const char* name, auto** fn) {
+    *fn = reinterpret_cast<std::remove_pointer_t<decltype(fn)>>(SiblingLibraryEntry(library, name));
+    if (*fn == nullptr) *error = std::string("simcore has no entry ") + name;
+    return *fn != nullptr;
+  };
+  SimcoreEntries& s = simcore_;
+  if (library == nullptr || !entry("swc_config_alloc", &s.config_alloc) ||
+      !entry("swc_scard_set_event_cb", &s.set_event_cb) || !entry("swc_scard_init", &s.init) ||
+      !entry("swc_scard_get_imsi", &s.get_imsi) || !entry("swc_scard_deinit", &s.deinit) ||
+      !entry("swc_config_free", &s.config_free)) {
     return false;
   }
-  simcore_ = s;
   // The credential-field export hands the reader over in the registry (on
   // Linux a private store; Windows ignores the variable).
   registry_root_ = MakeTempDir();
@@ -85,52 +69,8 @@ bool SimChain::SetUp(std::string* error) {
   return true;
 }
 
-SimChain::Identity SimChain::RunIdentity(uint8_t type, const char* reader, const char* pin,
-                                         int attempts) {
-  Identity result;
-  Answers answers{reader, pin, attempts, &result.fail_codes};
-  dialogs_.set_hook(ConfirmSmartCardDialog, &answers);
-  cdata record{};
-  record.eap_type = type;
-  EAP_METHOD_TYPE method{};
-  method.eapType.type = type;
-  DWORD size = 0;
-  BYTE* out = nullptr;
-  LPWSTR identity = nullptr;
-  EAP_ERROR* error = nullptr;
-  result.status = EapPeerInvokeIdentityUI(&method, 0, nullptr, kCdataSize,
-                                          reinterpret_cast<const BYTE*>(&record), 0, nullptr,
-                                          &size, &out, &identity, &error);
-  dialogs_.set_hook(nullptr, nullptr);
-  if (identity != nullptr) result.identity = ToUtf8(identity);
-  if (out != nullptr) result.sim_reader = reinterpret_cast<udata*>(out)->sim_reader;
-  std::free(identity);
-  std::free(out);
-  std::free(error);
-  return result;
-}
-
-DWORD SimChain::QueryFields(uint8_t type, std::vector<std::string>* labels) {
-  labels->clear();
-  cdata record{};
-  record.eap_type = type;
-  EAP_METHOD_TYPE method{};
-  method.eapType.type = type;
-  EapConfigInputFieldArray fields{};
-  DWORD status = EapPeerQueryCredentialInputFields(nullptr, method, 0, kCdataSize,
-                                                   reinterpret_cast<BYTE*>(&record), &fields,
-                                                   nullptr);
-  for (DWORD i = 0; i < fields.dwNumberOfFields; ++i) {
-    labels->push_back(ToUtf8(fields.pFields[i].pwszLabel));
-    EapPeerFreeMemory(fields.pFields[i].pwszLabel);
-  }
-  if (fields.pFields != nullptr) EapPeerFreeMemory(fields.pFields);
-  return status;
-}
-
 void ExpectNoSmartCardService(SimChain& chain) {
-  const test::SimcoreEntries& swc = chain.simcore();
-
+  const SimcoreEntries& swc = chain.simcore();
   swc_config* config = swc.config_alloc("SupplicantPlugin_00-00-00-00-00-00", 1);
   ASSERT_NE(config, nullptr);
   EXPECT_EQ(swc.set_event_cb(config, nullptr, nullptr), 0);
@@ -144,16 +84,31 @@ void ExpectNoSmartCardService(SimChain& chain) {
   EXPECT_EQ(swc.deinit(nullptr), 0);
   swc.config_free(config);
   swc.config_free(nullptr);
-
   for (uint8_t type : {kEapTypeSim, kEapTypeAka}) {
-    test::SimChain::Identity r = chain.RunIdentity(type, "Reader", "1234");
-    EXPECT_EQ(r.status, 1223u);
-    EXPECT_EQ(r.identity, "");
-    EXPECT_EQ(r.fail_codes, std::vector<int>{150}) << "the dialog once, then the SIM is not read";
+    std::vector<int> fail_codes;
+    chain.dialogs_.set_hook(ConfirmSmartCardDialogOnce, &fail_codes);
+    cdata record{};
+    record.eap_type = type;
+    EAP_METHOD_TYPE method{};
+    method.eapType.type = type;
+    DWORD size = 0;
+    BYTE* out = nullptr;
+    LPWSTR identity = nullptr;
+    EAP_ERROR* error = nullptr;
+    EXPECT_EQ(EapPeerInvokeIdentityUI(&method, 0, nullptr, kCdataSize, reinterpret_cast<const BYTE*>(&record), 0,
+                                      nullptr, &size, &out, &identity, &error), 1223u);
+    chain.dialogs_.set_hook(nullptr, nullptr);
+    EXPECT_EQ(identity, nullptr);
+    EXPECT_EQ(fail_codes, std::vector<int>{150}) << "the dialog once, then the SIM is not read";
+    std::free(identity);
+    std::free(out);
+    std::free(error);
+    EapConfigInputFieldArray fields{};
+    EXPECT_EQ(EapPeerQueryCredentialInputFields(nullptr, method, 0, kCdataSize, reinterpret_cast<BYTE*>(&record),
+                                                &fields, nullptr), 0u);
+    EXPECT_EQ(fields.dwNumberOfFields, 0u) << "no SIM: no field";
+    if (fields.pFields != nullptr) EapPeerFreeMemory(fields.pFields);
   }
-  std::vector<std::string> labels;
-  EXPECT_EQ(chain.QueryFields(kEapTypeSim, &labels), 0u);
-  EXPECT_TRUE(labels.empty());
 }
 
 }  // namespace velto::test

@@ -1,16 +1,12 @@
-// The module with the real simcore: a folder holding the product's simcore
-// and the authdialogs double (never the real dialog library), made the
-// module's library directory. Tests drive the module's identity and
-// credential-field exports through it, and may call simcore itself: both find
-// the same loaded library.
+// The module with the real simcore: a folder holding the product's simcore and
+// the authdialogs double, made the module's library directory. Tests may call
+// simcore itself: the module finds the same loaded library.
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "doubles/sibling_doubles_client.h"
-#include "abi/eap_abi.h"
 #include "abi/simcore.h"
+#include "doubles/sibling_doubles_client.h"
 
 namespace velto::test {
 
@@ -23,39 +19,18 @@ struct SimcoreEntries {
   swc_config_free_fn* config_free = nullptr;
 };
 
-class SimChain {
- public:
-  SimChain() = default;
+struct SimChain {
   ~SimChain();
-  SimChain(const SimChain&) = delete;
-  SimChain& operator=(const SimChain&) = delete;
-
   bool SetUp(std::string* error);
-
-  struct Identity {
-    DWORD status = 0;
-    std::string identity;    // the identity handed out, UTF-8
-    std::string sim_reader;  // of the user record
-    std::vector<int> fail_codes;  // one per smart-card dialog shown
-  };
-  // EapPeerInvokeIdentityUI for a record of `type` with an empty identity
-  // template; the smart-card dialog is confirmed with `reader` and `pin` up to
-  // `attempts` times, then cancelled.
-  Identity RunIdentity(uint8_t type, const char* reader, const char* pin, int attempts = 1);
-  // EapPeerQueryCredentialInputFields: the fields' labels.
-  DWORD QueryFields(uint8_t type, std::vector<std::string>* labels);
-
   const SimcoreEntries& simcore() const { return simcore_; }
-
- private:
   AuthDialogsDouble dialogs_;
   SimcoreEntries simcore_;
   std::string registry_root_;
 };
 
-// Where the platform's smart-card service does not answer: simcore says so
-// (-2), and the module's exports end as for a SIM that cannot be read (1223,
-// no fields) without hanging.
+// Where the smart-card service does not answer: simcore says so (-2), and the
+// module's identity and credential-field exports end as for a SIM that cannot
+// be read (1223, no fields) without hanging.
 void ExpectNoSmartCardService(SimChain& chain);
 
 }  // namespace velto::test

@@ -1,9 +1,6 @@
-// A virtual SIM card: answers command APDUs as a GSM SIM (class A0, GSM
-// 11.11), as a UICC with a USIM application (class 00, ETSI TS 102 221,
-// 3GPP TS 31.102) or as another card refusing both, and counts what it
-// receives. It is the card behind the
-// virtual reader in the PC/SC tests and the fake transport of the card logic's
-// unit tests. Thread-safe: the reader's thread and the test both use it.
+// A virtual SIM: a GSM SIM (class A0), a UICC with a USIM (class 00) or
+// another card refusing both. It answers exactly the commands the card logic
+// sends (any other is refused) and counts them. Thread-safe.
 #pragma once
 
 #include <condition_variable>
@@ -20,7 +17,6 @@ struct VirtualSimConfig {
   enum class Kind { kGsmSim, kUsim, kOther };
   Kind kind = Kind::kUsim;
   std::string imsi = "001010123456789";
-  std::string iccid = "8900100000000000017";
   std::string pin = "1234";
   bool pin_enabled = true;
   int tries = 3;  // PIN tries left
@@ -28,51 +24,30 @@ struct VirtualSimConfig {
 
 class VirtualSim {
  public:
-  explicit VirtualSim(VirtualSimConfig config);
-
+  explicit VirtualSim(VirtualSimConfig config) : config_(std::move(config)) {}
   Apdu Atr() const;
-  // Power-on or reset: the PIN counts as not verified and the MF is current.
-  void Reset();
-  // Another card in its place, unseen by the reader.
-  void Replace(VirtualSimConfig config);
-  // One command APDU; the response data and SW1 SW2.
-  Apdu Process(const Apdu& command);
-
-  // While held, a command is counted and then answered only once the hold
-  // ends: a card that does not answer (tests of what waits on it).
-  void HoldAnswers(bool hold);
-  // Waits, without time-out, until `count` commands were received.
+  void Reset();                           // power-on: PIN not verified, the MF current
+  void Replace(VirtualSimConfig config);  // another card in its place, unseen by the reader
+  Apdu Process(const Apdu& command);      // response data and SW1 SW2
+  void HoldAnswers(bool hold);            // while held, commands are counted, not answered
   void WaitForCommands(int count) const;
-
-  int commands() const;       // APDUs received
-  int pin_commands() const;   // VERIFY commands carrying a PIN
-  int tries_left() const;
-  void ClearCounts();
+  int commands() const { return std::lock_guard<std::mutex>(mutex_), commands_; }
+  int pin_commands() const { return std::lock_guard<std::mutex>(mutex_), pin_commands_; }  // VERIFYs with a PIN
+  int tries_left() const { return std::lock_guard<std::mutex>(mutex_), config_.tries; }
+  void ClearCounts() { std::lock_guard<std::mutex> lock(mutex_); commands_ = pin_commands_ = 0; }
 
  private:
-  Apdu Gsm(const Apdu& c);
-  Apdu Usim(const Apdu& c);
-  Apdu Verify(const Apdu& c, bool gsm);
-  bool PinSatisfied() const { return !config_.pin_enabled || verified_; }
-
+  Apdu Answer(const Apdu& c);
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  bool hold_ = false;
   VirtualSimConfig config_;
-  int max_tries_ = 3;
-  bool verified_ = false;
-  bool in_application_ = false;  // USIM: the ADF is the current DF
-  uint16_t current_df_ = 0x3F00;
-  uint16_t current_ef_ = 0;
-  Apdu pending_response_;  // GSM: what GET RESPONSE returns
-  int commands_ = 0;
-  int pin_commands_ = 0;
+  bool hold_ = false, verified_ = false;
+  char current_ = 'M';  // M the MF, G DF GSM, A the USIM application, D EF_DIR, I ICCID, S IMSI
+  int commands_ = 0, pin_commands_ = 0;
 };
 
 // File contents as a card stores them.
-Apdu EncodeImsi(const std::string& digits);
 Apdu EncodeIccid(const std::string& digits);
-// The USIM application identifier the virtual card carries.
 Apdu UsimAid();
 
 }  // namespace velto::test
