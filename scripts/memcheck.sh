@@ -18,7 +18,7 @@ trap 'rm -rf "${work}"' EXIT
 export HOME="${work}" XDG_DATA_HOME="${work}/data" VELTOEAP_REGISTRY_ROOT="${work}/registry"
 
 status=0
-for program in unit_tests module_tests dialog_posix_tests sim_tests; do
+for program in unit_tests module_tests dialog_posix_tests sibling_binding_posix_tests sim_tests; do
   echo "=== memcheck ${program}"
   "${memcheck[@]}" "${bin}/tests/${program}" --gtest_brief=1 || status=1
 done

@@ -1,85 +1,55 @@
-// How tests reach the doubles of authdialogs and simcore: point the module's
-// library directory at them as an installation does, then find the library
-// the module binds (the same loaded instance) and its control entries.
-//
-// Typical fixture:
-//   test::SiblingDoubles doubles_;
-//   void SetUp() override { std::string e; ASSERT_TRUE(doubles_.SetUp(&e)) << e; }
-//   ... doubles_.simcore().push_init_status(-3); ... doubles_.dialogs().set_hook(...);
+// How tests reach the doubles of authdialogs and simcore: point the module at
+// them as an installation does, then find the control entries in the library
+// the module binds.
 #pragma once
 
 #include <string>
 
 #include "doubles/sibling_doubles.h"
+#include "doubles/sibling_library.h"
+
+// X(library, name) for each control entry <library>_double_<name>, held as `name`.
+#define VELTO_SIMCORE_DOUBLE_ENTRIES(X)                                                   \
+  X(simcore, reset) X(simcore, fail_alloc) X(simcore, set_cb_status)                      \
+  X(simcore, push_init_status) X(simcore, hold_init) X(simcore, wait_calls)               \
+  X(simcore, add_present_card) X(simcore, deliver) X(simcore, push_imsi) X(simcore, calls) \
+  X(simcore, context)
+#define VELTO_AUTHDIALOGS_DOUBLE_ENTRIES(X)                                                \
+  X(authdialogs, set_hook) X(authdialogs, reset) X(authdialogs, set_list_calls)           \
+  X(authdialogs, last_lists) X(authdialogs, last_window)
+#define VELTO_DOUBLE_FIELD(library, name) library##_double_##name##_fn* name = nullptr;
 
 namespace velto::test {
 
-// The control entries of the simcore double, looked up by name.
 struct SimcoreDouble {
-  simcore_double_reset_fn* reset = nullptr;
-  simcore_double_fail_alloc_fn* fail_alloc = nullptr;
-  simcore_double_set_cb_status_fn* set_cb_status = nullptr;
-  simcore_double_push_init_status_fn* push_init_status = nullptr;
-  simcore_double_hold_init_fn* hold_init = nullptr;
-  simcore_double_wait_calls_fn* wait_calls = nullptr;
-  simcore_double_add_present_card_fn* add_present_card = nullptr;
-  simcore_double_deliver_fn* deliver = nullptr;
-  simcore_double_push_imsi_fn* push_imsi = nullptr;
-  simcore_double_calls_fn* calls = nullptr;
-  simcore_double_context_fn* context = nullptr;
-
-  // The whole call log.
-  std::string Calls() const;
+  VELTO_SIMCORE_DOUBLE_ENTRIES(VELTO_DOUBLE_FIELD)
+  std::string Calls() const;  // the whole call log
 };
+struct AuthDialogsDouble { VELTO_AUTHDIALOGS_DOUBLE_ENTRIES(VELTO_DOUBLE_FIELD) };
 
-// The control entries of the authdialogs double, looked up by name.
-struct AuthDialogsDouble {
-  authdialogs_double_set_hook_fn* set_hook = nullptr;
-  authdialogs_double_reset_fn* reset = nullptr;
-  authdialogs_double_set_list_calls_fn* set_list_calls = nullptr;
-  authdialogs_double_last_lists_fn* last_lists = nullptr;
-  authdialogs_double_last_window_fn* last_window = nullptr;
-};
+std::string SiblingDoublesDir();  // "siblings" beside the product
 
-// The folder the doubles are built into: "siblings" beside the test program.
-std::string SiblingDoublesDir();
-
-// Makes `directory` the module's library directory the way an installation
-// does: "TamrixBinDir" written under the module's key, then ModuleStartup().
-// On Linux a private registry is used (VELTOEAP_REGISTRY_ROOT points at a
-// temporary folder meanwhile); on Windows the value is put back as it was.
-// False, with the reason, when the value cannot be written.
+// Writes `directory` as the module's "TamrixBinDir" (in a private registry on
+// Linux), runs ModuleStartup() and puts the value back. False, with the
+// reason, when the value cannot be written.
 bool PointModuleAt(const std::string& directory, std::string* error);
 
-enum class SiblingLookup {
-  kLoadedOnly,    // only a library the process has loaded already
-  kLoadIfNeeded,  // else loaded by its full path, as the module will find it
-};
-
-// Finds the double's library in `directory` and all its control entries.
-// False, with the reason, when the library or an entry is missing. On Windows
-// kLoadedOnly finds the loaded library of that file name wherever it came
-// from (a delay-load import binds to it).
+// The double's library in `directory` (kLoadedOnly: only if this process has
+// loaded it) and all its control entries; false, with the reason, if not.
+enum class SiblingLookup { kLoadedOnly, kLoadIfNeeded };
 bool FindSimcoreDouble(SiblingLookup lookup, SimcoreDouble* found, std::string* error,
                        const std::string& directory = SiblingDoublesDir());
 bool FindAuthDialogsDouble(SiblingLookup lookup, AuthDialogsDouble* found, std::string* error,
                            const std::string& directory = SiblingDoublesDir());
 
-// Both doubles for a fixture: SetUp points the module at SiblingDoublesDir(),
-// finds both (loading them if needed, so they can be scripted before the
-// module's first call) and resets them; the destructor resets them again.
+// For a fixture: SetUp points the module at SiblingDoublesDir(), finds and
+// resets both doubles; the destructor resets them again.
 class SiblingDoubles {
  public:
-  SiblingDoubles() = default;
   ~SiblingDoubles();
-  SiblingDoubles(const SiblingDoubles&) = delete;
-  SiblingDoubles& operator=(const SiblingDoubles&) = delete;
-
   bool SetUp(std::string* error);
-
   const SimcoreDouble& simcore() const { return simcore_; }
   const AuthDialogsDouble& dialogs() const { return dialogs_; }
-
  private:
   SimcoreDouble simcore_;
   AuthDialogsDouble dialogs_;
