@@ -166,7 +166,7 @@ TEST_F(ConfigUiTest, RecordShownAndStoredBack) {
              {"back_phase2", to_string(out.phase2_type)}, {"back_subject", out.subject_match},
              {"back_identity", out.identity}, {"back_anon", out.anon_identity},
              {"back_source", to_string(out.cred_source)}, {"back_ca_hash", out.ca_hash}}) {
-      if (c.count(key)) EXPECT_EQ(value, c.at(key)) << key;
+      if (c.count(key)) { EXPECT_EQ(value, c.at(key)) << key; }
     }
     if (c.count("unchanged")) {
       EXPECT_EQ(changed, 0);
@@ -297,7 +297,7 @@ TEST_F(IdentityUiTest, Refusals) {
     EXPECT_EQ(r.status, c.status) << &c - cases;
     EXPECT_EQ(r.win_error, c.win_error) << &c - cases;
     EXPECT_FALSE(r.handed_out) << &c - cases;
-    if (c.type == kEapTypeSim) EXPECT_NE(sim().Calls().find("swc_config_free"), std::string::npos) << "watch not closed";
+    if (c.type == kEapTypeSim) { EXPECT_NE(sim().Calls().find("swc_config_free"), std::string::npos) << "watch not closed"; }
   }
   bool shown = false;
   Identity r = RunIdentity(25, [&](int, int, Profile*) { return shown = true, 1; });

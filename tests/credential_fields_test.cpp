@@ -250,7 +250,7 @@ TEST_F(CredentialFieldsTest, MissingShortOrForeignConfigurationIs87) {
     OutFields out;
     EXPECT_EQ(QueryFields(type, &out, record, size), 87u) << int{type} << " " << size;
     EXPECT_TRUE(out.Untouched());
-    if (size != 1521) EXPECT_EQ(QueryBlob(type, "", record, size).status, 87u) << int{type} << " " << size;
+    if (size != 1521) { EXPECT_EQ(QueryBlob(type, "", record, size).status, 87u) << int{type} << " " << size; }
   }
   EXPECT_EQ(g_script.log + doubles_.simcore().Calls(), "");
 }
@@ -300,7 +300,7 @@ TEST_F(CredentialFieldsTest, SimRecordCases) {
     EXPECT_EQ(blob.user.sim_reader, Text(c.at("sim_reader")));
     EXPECT_EQ(blob.user.user_pin, Text(c.at("pin")));
     EXPECT_TRUE(!none || AllZero(&blob.user, sizeof blob.user));
-    if (!none) EXPECT_EQ(g_script.log, c.at("fail") == "open_r" ? "open(r) " : read_then_delete);
+    if (!none) { EXPECT_EQ(g_script.log, c.at("fail") == "open_r" ? "open(r) " : read_then_delete); }
     g_script = {};
     EXPECT_EQ(SetReader(std::nullopt), c.at("fail") == "open_r");
   }
