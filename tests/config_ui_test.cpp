@@ -1,6 +1,5 @@
-// The configuration and identity dialog exports against the doubles: what the
-// dialog is shown, and what a confirmed or cancelled dialog stores or hands
-// out (tests/vectors/config_ui.cases).
+// The configuration and identity dialog exports against the doubles: what the dialog is shown, and
+// what a confirmed or cancelled dialog stores or hands out (tests/vectors/config_ui.cases).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -26,32 +25,26 @@
 namespace velto {
 namespace {
 
-// What the dialog does: look at the profile it is shown, change it, confirm
-// (nonzero) or cancel (0).
+// A dialog: its Create1XDlg number (-1: the smart-card dialog), failure code and profile; it may
+// change the profile and confirm (nonzero) or cancel (0).
 using Profile = _VELTO_WLAN_PROFILE_V120;
-using Dialog = std::function<int(Profile*, int* password_changed)>;
-// An identity dialog: the Create1XDlg number (-1 for the smart-card dialog) and its failure code.
-using IdentityDialog = std::function<int(int dialog, int fail_code, Profile*)>;
-
-int RunDialog(void* context, int dialog, Profile* profile, int, int* changed) {
-  EXPECT_EQ(dialog, 12);
-  return (*static_cast<Dialog*>(context))(profile, changed);
-}
-int RunIdentityDialog(void* context, int dialog, Profile* profile, int fail_code, int* password_changed) {
-  EXPECT_EQ(password_changed, nullptr);
-  return (*static_cast<IdentityDialog*>(context))(dialog, fail_code, profile);
+using Dialog = std::function<int(int dialog, int fail_code, Profile*, int* password_changed)>;
+int RunDialog(void* context, int dialog, Profile* profile, int fail_code, int* changed) {
+  return (*static_cast<Dialog*>(context))(dialog, fail_code, profile, changed);
 }
 
-struct Identity {
+// What an export handed out: the record (configuration), or the user record and identity.
+struct Outcome {
   DWORD status = 0, win_error = 0;
-  bool handed_out = false;  // a user record or an identity
+  bool handed_out = false;
+  cdata record{};
   udata user{};
   std::string identity;
 };
 
 // The smart-card dialog as a user fills it: a reader and a PIN.
-IdentityDialog SmartCard(const char* reader, const char* pin, std::vector<int>* fail_codes = nullptr) {
-  return [=](int dialog, int fail_code, Profile* p) {
+Dialog SmartCard(const char* reader, const char* pin, std::vector<int>* fail_codes = nullptr) {
+  return [=](int dialog, int fail_code, Profile* p, int*) {
     EXPECT_TRUE(dialog == -1 && p->sc_mode == 4u);
     if (fail_codes != nullptr) fail_codes->push_back(fail_code);
     CopyTextField(p->reader_name, reader);
@@ -64,56 +57,46 @@ class ConfigUiTest : public testing::Test {
  protected:
   void SetUp() override { std::string error; ASSERT_TRUE(doubles_.SetUp(&error)) << error; }
 
-  // Runs the export on `in` (null: no record) with `dialog`; returns the stored record.
-  cdata Run(uint8_t type, const cdata* in, Dialog dialog, DWORD* win_error = nullptr) {
-    doubles_.dialogs().set_hook(RunDialog, &dialog);
-    EAP_METHOD_TYPE method{{type, 0, 0}, 0x1234};
-    DWORD size = 0;
-    BYTE* out = nullptr;
-    EAP_ERROR* error = nullptr;
-    EXPECT_EQ(EapPeerInvokeConfigUI(&method, nullptr, 0, in != nullptr ? kCdataSize : 0,
-                                    reinterpret_cast<const BYTE*>(in), &size, &out, &error), 0u);
-    doubles_.dialogs().set_hook(nullptr, nullptr);
-    EXPECT_EQ(size, kCdataSize);
-    cdata record{};
-    if (out != nullptr) std::memcpy(&record, out, sizeof record);
-    std::free(out);
-    if (error != nullptr) {
-      EXPECT_EQ(std::memcmp(&error->type, &method, sizeof method), 0);
-      if (win_error != nullptr) *win_error = error->dwWinError;
-    }
-    std::free(error);
-    return record;
-  }
-
-  // The identity export on `record` (size 0: none at all).
-  Identity RunIdentity(uint8_t type, IdentityDialog dialog, cdata record = {}, DWORD size = kCdataSize) {
-    if (record.eap_type == 0) record.eap_type = type;
-    doubles_.dialogs().set_hook(RunIdentityDialog, &dialog);
-    EAP_METHOD_TYPE method{{type, 0, 0}, 0};
+  // The configuration export (identity_ui false) or the identity export on `in` (null: no record;
+  // the identity export is then handed a null record of a full size) with `dialog`.
+  Outcome Run(bool identity_ui, uint8_t type, const cdata* in, Dialog dialog, DWORD size = kCdataSize) {
+    Dialog checked = [&](int number, int fail_code, Profile* p, int* changed) {
+      EXPECT_TRUE(identity_ui ? changed == nullptr : number == 12) << number;
+      return dialog(number, fail_code, p, changed);
+    };
+    doubles_.dialogs().set_hook(RunDialog, &checked);
+    EAP_METHOD_TYPE method{{type, 0, 0}, identity_ui ? 0u : 0x1234u};
     DWORD out_size = 0;
     BYTE* out = nullptr;
     LPWSTR identity = nullptr;
     EAP_ERROR* error = nullptr;
-    Identity r;
-    const BYTE* data = size != 0 ? reinterpret_cast<const BYTE*>(&record) : nullptr;
-    r.status = EapPeerInvokeIdentityUI(&method, 0, nullptr, size != 0 ? size : kCdataSize, data, 0, nullptr,
-                                       &out_size, &out, &identity, &error);
+    Outcome r;
+    const BYTE* data = reinterpret_cast<const BYTE*>(in);
+    r.status = identity_ui ? EapPeerInvokeIdentityUI(&method, 0, nullptr, size, data, 0, nullptr, &out_size, &out, &identity, &error)
+                           : EapPeerInvokeConfigUI(&method, nullptr, 0, in != nullptr ? size : 0, data, &out_size, &out, &error);
     doubles_.dialogs().set_hook(nullptr, nullptr);
     if (error != nullptr) {
       r.win_error = error->dwWinError;
       EXPECT_EQ(std::memcmp(&error->type, &method, sizeof method), 0);
     }
     r.handed_out = out != nullptr || identity != nullptr;
+    EXPECT_TRUE(identity_ui || (r.status == 0 && out != nullptr && out_size == kCdataSize));
     if (out != nullptr) {
-      EXPECT_EQ(out_size, kUdataSize);
-      std::memcpy(&r.user, out, sizeof r.user);
+      EXPECT_TRUE(!identity_ui || out_size == kUdataSize);
+      std::memcpy(identity_ui ? static_cast<void*>(&r.user) : &r.record, out, identity_ui ? kUdataSize : kCdataSize);
     }
     if (identity != nullptr) r.identity = test::ToUtf8(identity);
-    std::free(out);
-    std::free(identity);
-    std::free(error);
+    for (void* p : {static_cast<void*>(out), static_cast<void*>(identity), static_cast<void*>(error)}) std::free(p);
     return r;
+  }
+  cdata Run(uint8_t type, const cdata* in, std::function<int(Profile*, int*)> dialog, DWORD* win_error = nullptr) {
+    Outcome r = Run(false, type, in, [&](int, int, Profile* p, int* changed) { return dialog(p, changed); });
+    if (win_error != nullptr) *win_error = r.win_error;
+    return r.record;
+  }
+  Outcome RunIdentity(uint8_t type, Dialog dialog, const cdata* in = nullptr, DWORD size = kCdataSize) {
+    cdata record{.eap_type = type};
+    return Run(true, type, in != nullptr ? in : size != 0 ? &record : nullptr, dialog, size != 0 ? size : kCdataSize);
   }
   const test::SimcoreDouble& sim() { return doubles_.simcore(); }
 
@@ -256,7 +239,7 @@ TEST_F(IdentityUiTest, OuterIdentityFilledToItsEndIsReadWithinTheField) {
   cdata record;
   std::memset(&record, 'a', sizeof record);
   record.eap_type = kEapTypeTtls;
-  Identity r = RunIdentity(kEapTypeTtls, [](int, int, Profile*) { return 1; }, record);
+  Outcome r = RunIdentity(kEapTypeTtls, [](int, int, Profile*, int*) { return 1; }, &record);
   ASSERT_EQ(r.status, 0u);
   EXPECT_EQ(r.identity, std::string(sizeof record.anon_identity, 'a'));
 }
@@ -266,22 +249,21 @@ TEST_F(IdentityUiTest, WrongPinShowsTheDialogAgain) {
   sim().push_imsi(-7, "");
   sim().push_imsi(0, "999990000000001");
   std::vector<int> fail_codes;
-  Identity r = RunIdentity(kEapTypeAka, SmartCard("R", "0000", &fail_codes));
+  Outcome r = RunIdentity(kEapTypeAka, SmartCard("R", "0000", &fail_codes));
   ASSERT_EQ(r.status, 0u);
   EXPECT_EQ(fail_codes, (std::vector<int>{150, 159, 159}));
   EXPECT_EQ(r.identity, "0999990000000001");
 }
 
-// Nothing but the error record: cancelled (1223), an EAP-TTLS dialog
-// confirmed without an outer identity to report (87), a SIM not read, a
-// record missing or short (87); another method shows nothing and hands out a zero record.
+// Nothing but the error record: cancelled (1223), an EAP-TTLS dialog confirmed without an outer identity
+// (87), a SIM not read, a record missing or short (87); another method hands out a zero record unseen.
 TEST_F(IdentityUiTest, Refusals) {
-  IdentityDialog cancel = [](int, int, Profile*) { return 0; };
-  IdentityDialog confirm = [](int, int, Profile*) { return 1; };
+  Dialog cancel = [](int, int, Profile*, int*) { return 0; };
+  Dialog confirm = [](int, int, Profile*, int*) { return 1; };
   const struct {
     uint8_t type;
     int script;  // 1: the IMSI not read, 2: no SIM library handle
-    IdentityDialog dialog;
+    Dialog dialog;
     DWORD size, status, win_error;
   } cases[] = {
       {kEapTypeTtls, 0, cancel, kCdataSize, 1223, 1223}, {kEapTypeTtls, 0, confirm, kCdataSize, 87, 0},
@@ -293,14 +275,14 @@ TEST_F(IdentityUiTest, Refusals) {
     sim().reset();
     if (c.script == 1) sim().push_imsi(-1, "");
     if (c.script == 2) sim().fail_alloc(1);
-    Identity r = RunIdentity(c.type, c.dialog, {}, c.size);
+    Outcome r = RunIdentity(c.type, c.dialog, nullptr, c.size);
     EXPECT_EQ(r.status, c.status) << &c - cases;
     EXPECT_EQ(r.win_error, c.win_error) << &c - cases;
     EXPECT_FALSE(r.handed_out) << &c - cases;
     if (c.type == kEapTypeSim) { EXPECT_NE(sim().Calls().find("swc_config_free"), std::string::npos) << "watch not closed"; }
   }
   bool shown = false;
-  Identity r = RunIdentity(25, [&](int, int, Profile*) { return shown = true, 1; });
+  Outcome r = RunIdentity(25, [&](int, int, Profile*, int*) { return shown = true, 1; });
   EXPECT_EQ(r.status, 0u);
   EXPECT_TRUE(r.handed_out && !shown && r.identity.empty());
   udata zero{};

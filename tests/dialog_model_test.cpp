@@ -1,5 +1,4 @@
-// The dialog library's forms: what they store when the user changes things,
-// and what they refuse (tests/vectors/forms.cases).
+// The dialog library's forms: what they store and what they refuse (tests/vectors/forms.cases).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -94,9 +93,7 @@ TEST(ConfigForm, ChecksEachFieldAtItsLimit) {
     } else {
       uint8_t hash[20] = {};
       EXPECT_EQ(ParseThumbprint(c.at("thumbprint"), hash), c.at("ok") == "1");
-      if (c.at("ok") == "1") {
-        EXPECT_EQ(FormatThumbprint(hash, 20), "01 23 45 67 89 ab cd ef 01 23 45 67 89 ab cd ef 01 23 45 67");
-      }
+      if (c.at("ok") == "1") { EXPECT_EQ(FormatThumbprint(hash, 20), "01 23 45 67 89 ab cd ef 01 23 45 67 89 ab cd ef 01 23 45 67"); }
     }
   }
   EXPECT_EQ(FormatThumbprint(nullptr, 3), "");
@@ -141,11 +138,10 @@ TEST(ConfigForm, SimAndAkaStoreOnlyTemplateAndOuterIdentity) {
     Profile expected = p;
     CopyTextField(expected.user_name, "1{imsi}@realm");
     CopyTextField(expected.roaming_identity, "anonymous@realm");
+    CopyTextField(expected.password_text, kind == kProfileMethodTtls ? "new secret" : "");  // TTLS alone takes it
     int changed = -1;
     StoreConfigForm(form, &p, &changed);
-    EXPECT_EQ(changed, kind == kProfileMethodTtls ? 1 : 0);  // TTLS stores a password typed anew
-    if (kind == kProfileMethodTtls) CopyTextField(expected.password_text, "new secret");
-    EXPECT_EQ(std::memcmp(&p, &expected, sizeof p), 0) << kind;
+    EXPECT_TRUE(changed == (kind == kProfileMethodTtls) && std::memcmp(&p, &expected, sizeof p) == 0) << kind;
   }
 }
 
@@ -167,16 +163,12 @@ TEST(SmartCardForm, ReadersFromBothListsSimsFirst) {
   Profile p = MakeProfile(kProfileMethodSim);
   SmartCardForm form = LoadSmartCardForm(p, 150, &lists.sc, &lists.sim);
   ASSERT_EQ(form.readers.size(), 4u);
-  EXPECT_EQ(form.readers[0].reader_name, "SIM A");
-  EXPECT_EQ(form.readers[1].reader_name, std::string(256, 'B'));
-  EXPECT_TRUE(form.readers[1].is_sim && form.readers[1].pin_enabled);
-  EXPECT_FALSE(form.readers[2].is_sim);
+  EXPECT_EQ(form.readers[0].reader_name + "|" + form.readers[1].reader_name, "SIM A|" + std::string(256, 'B'));
+  EXPECT_TRUE(form.readers[1].is_sim && form.readers[1].pin_enabled && !form.readers[2].is_sim);
   EXPECT_EQ(form.readers[2].identifiers, (std::vector<std::string>{"card://0affabc", "card://01x"}));
-  EXPECT_TRUE(form.readers[3].identifiers.empty());
-  EXPECT_EQ(form.selected, 0);
-  EXPECT_FALSE(form.retry);
-  EXPECT_TRUE(LoadSmartCardForm(p, 159, nullptr, nullptr).retry);
-  EXPECT_EQ(LoadSmartCardForm(p, 159, nullptr, nullptr).selected, -1);
+  EXPECT_TRUE(form.readers[3].identifiers.empty() && form.selected == 0 && !form.retry);
+  SmartCardForm retry = LoadSmartCardForm(p, 159, nullptr, nullptr);
+  EXPECT_TRUE(retry.retry && retry.selected == -1);
   lists.sim.count = -3;  // a damaged count reads as no entries
   lists.sc.count = 99;
   EXPECT_EQ(LoadSmartCardForm(p, 150, &lists.sc, &lists.sim).readers.size(), 10u);
@@ -190,21 +182,16 @@ TEST(SmartCardForm, SelectionFollowsTheReaderName) {
   Profile p = MakeProfile(kProfileMethodSim);
   CopyTextField(p.reader_name, "B");  // chosen before a retry
   SmartCardForm form = LoadSmartCardForm(p, 159, nullptr, &Lists().Sim("A", false).Sim("B", true).sim);
-  EXPECT_EQ(form.selected, 1);
-  EXPECT_TRUE(form.retry);
-  Lists moved;  // A removed, C inserted before B moved up
+  EXPECT_TRUE(form.selected == 1 && form.retry);
+  Lists moved, gone;  // A removed, C inserted before B; then B gone
   moved.Sim("C", false).Sim("B", true);
-  RefreshSmartCardForm(&form, &moved.sc, &moved.sim);
-  EXPECT_EQ(form.readers[form.selected].reader_name, "B");
-  EXPECT_EQ(form.selected, 1);
-  Lists gone;
   gone.Card("Z");
-  RefreshSmartCardForm(&form, &gone.sc, &gone.sim);
-  EXPECT_EQ(form.selected, 0) << "the selected reader left: the first one is offered";
-  RefreshSmartCardForm(&form, nullptr, nullptr);
-  EXPECT_EQ(form.selected, -1);
-  RefreshSmartCardForm(&form, &moved.sc, &moved.sim);
-  EXPECT_EQ(form.selected, 0);
+  std::string seen;
+  for (Lists* lists : {&moved, &gone, static_cast<Lists*>(nullptr), &moved}) {
+    RefreshSmartCardForm(&form, lists != nullptr ? &lists->sc : nullptr, lists != nullptr ? &lists->sim : nullptr);
+    seen += std::to_string(form.selected) + (form.selected >= 0 ? form.readers[form.selected].reader_name : "") + " ";
+  }
+  EXPECT_EQ(seen, "1B 0Z -1 0C ") << "the selected reader left: the first one is offered";
 }
 
 }  // namespace

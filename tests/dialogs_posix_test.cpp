@@ -1,7 +1,5 @@
-// The module's smart-card identity with the real Linux dialog library (its
-// answers file) and the SIM library's double: cards reported from the SIM
-// library's threads reach the open dialog, a wrong PIN shows it again. A
-// program of its own: the module binds a sibling library once per process.
+// The smart-card identity with the real dialog library (answers file) and the SIM library's double;
+// a program of its own, as the module binds a sibling library once per process.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -33,7 +31,6 @@ VELTO_CARD_EVENT Sim(const char* reader, bool pin) {
 class RealDialogsTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    // The real dialog library beside the SIM library's double.
     directory_ = test::MakeTempDir();
     ASSERT_FALSE(directory_.empty());
     ASSERT_EQ(symlink((test::ProductDir() + "/authdialogs.so").c_str(), (directory_ + "/authdialogs.so").c_str()), 0);
@@ -60,8 +57,7 @@ class RealDialogsTest : public testing::Test {
 
   // The identity export; the user record is left in `user_`.
   std::string Identity(uint8_t type) {
-    cdata record{};
-    record.eap_type = type;
+    cdata record{.eap_type = type};
     EAP_METHOD_TYPE method{{type, 0, 0}, 0};
     DWORD size = 0;
     BYTE* out = nullptr;
@@ -72,9 +68,7 @@ class RealDialogsTest : public testing::Test {
     if (out != nullptr) std::memcpy(&user_, out, sizeof user_);
     std::string text;
     for (LPWSTR c = identity; c != nullptr && *c != 0; ++c) text += static_cast<char>(*c);
-    std::free(out);
-    std::free(identity);
-    std::free(error);
+    for (void* p : {static_cast<void*>(out), static_cast<void*>(identity), static_cast<void*>(error)}) std::free(p);
     return text;
   }
 
@@ -93,15 +87,13 @@ TEST_F(RealDialogsTest, WrongPinShowsTheDialogAgainWithTheNextSection) {
   EXPECT_EQ(Identity(kEapTypeSim), "1001010123456789");
   EXPECT_STREQ(user_.sim_reader, "Reader A");
   EXPECT_STREQ(user_.user_pin, "2222");
-  std::string calls = sim_.Calls();
-  EXPECT_NE(calls.find("swc_scard_get_imsi(Reader A,1111,64)\nswc_scard_get_imsi(Reader A,2222,64)"),
-            std::string::npos) << calls;
+  EXPECT_NE(sim_.Calls().find("swc_scard_get_imsi(Reader A,1111,64)\nswc_scard_get_imsi(Reader A,2222,64)"),
+            std::string::npos) << sim_.Calls();
 }
 
 TEST_F(RealDialogsTest, CardsReportedWhileTheDialogIsOpenReachIt) {
   sim_.push_imsi(0, "001010123456789");
-  // The dialog waits for its reader for as long as the answers allow; the
-  // cards come from the SIM library's threads once the watch is open.
+  // The dialog waits for its reader; the cards come from the SIM library's threads once the watch is open.
   Answers("[smartcard]\nreader=Late Reader\nwait=120\ntemplate={mcc}{mnc}\n");
   std::thread events([this] {
     sim_.wait_calls("swc_scard_init", 1);

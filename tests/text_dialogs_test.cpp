@@ -1,5 +1,4 @@
-// The terminal twin's dialogs: questions asked on a scripted console, and
-// answers files (tests/vectors/answers/cases.txt).
+// The terminal dialogs on a scripted console, and answers files (tests/vectors/answers/cases.txt).
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -18,8 +17,7 @@ namespace {
 
 constexpr char kChanged[] = "<lists changed>";
 
-// Answers lines in order; kChanged stands for a list change while waiting.
-// Records everything written and which reads were secret.
+// Answers lines in order (kChanged: a list change while waiting); records the output and secret reads.
 struct ScriptedConsole : Console {
   explicit ScriptedConsole(std::deque<std::string> lines) : lines(std::move(lines)) {}
   void Write(const std::string& text) override { output += text; }
@@ -44,12 +42,7 @@ struct ScriptedConsole : Console {
 };
 
 ConfigForm TtlsForm() {
-  ConfigForm form;
-  form.method_kind = kProfileMethodTtls;
-  form.source = CredentialSource::kSaved;
-  form.user_name = "alice";
-  form.password = "stored";
-  return form;
+  return {.method_kind = kProfileMethodTtls, .source = CredentialSource::kSaved, .user_name = "alice", .password = SecretString("stored")};
 }
 
 TEST(ConsoleDialogs, ConfigAsksEachFieldAndReasksWhatIsRefused) {
@@ -66,18 +59,16 @@ TEST(ConsoleDialogs, ConfigAsksEachFieldAndReasksWhatIsRefused) {
                            "", "", "", "", "", "", "", "", "", "",
                            "later", ""});         // save: not an answer, then yes
   ASSERT_TRUE(AskConfigForm(console, &form)) << console.output;
-  EXPECT_EQ(form.inner_method, 5u);
-  EXPECT_EQ(form.user_name + "|" + form.domain + "|" + std::string(form.password), "alice|CORP|hunter22");
-  EXPECT_TRUE(form.password_edited && form.subject_is_domain);
-  EXPECT_EQ(form.roaming_identity, "");
-  EXPECT_EQ(form.validation, ServerValidation::kThumbprint);
+  EXPECT_EQ(form.user_name + "|" + form.domain + "|" + std::string(form.password) + "|" + form.roaming_identity,
+            "alice|CORP|hunter22|");
+  EXPECT_TRUE(form.inner_method == 5u && form.password_edited && form.subject_is_domain &&
+              form.validation == ServerValidation::kThumbprint);
   EXPECT_EQ(console.secret_reads, (std::vector<std::string>{"hunter22", ""}));
   // A refused value is offered back; a password is never shown.
   console.ExpectShown({"  ! Type a number from 1 to 7.", "  ! The domain cannot contain a backslash.\nDomain: ",
                        "  ! Type another value", "  ! Answer y (save), e (edit) or c (cancel).",
                        "  ! Enter the certificate's thumbprint", "Password [(set)]: ", "Password: (set)"});
-  EXPECT_EQ(console.output.find("hunter22"), std::string::npos);
-  EXPECT_EQ(console.output.find("stored"), std::string::npos);
+  EXPECT_TRUE(console.output.find("hunter22") == std::string::npos && console.output.find("stored") == std::string::npos);
 }
 
 TEST(ConsoleDialogs, CancelAndEndOfInput) {
@@ -115,8 +106,7 @@ TEST(ConsoleDialogs, SmartCardListChangesWhileAsking) {
   ScriptedConsole console({kChanged, "", "", "12", "1234", ""});
   ASSERT_TRUE(AskSmartCardForm(console, &form, [&](SmartCardForm* f) { return lists.Refresh(f); }))
       << console.output;
-  EXPECT_EQ(form.selected, 0);
-  EXPECT_EQ(form.pin, "1234");
+  EXPECT_TRUE(form.selected == 0 && form.pin == "1234");
   console.ExpectShown({"(none yet", "Choice [none]: ", "1) Reader 1  (SIM, PIN on)\nChoice [1]: ",
                        "  ! The PIN is 4 to 8 digits."});
   EXPECT_EQ(console.output.find("1234"), std::string::npos);

@@ -1,8 +1,8 @@
-// Test double of authdialogs: a dialog's outcome is whatever the test's hook
-// decides (no hook: cancelled), and the lists the module hands over are
-// copied inside the calls, as the real library copies them.
+// Test double of authdialogs: the test's hook decides each dialog (no hook: cancelled); the lists
+// handed over are copied inside the calls, as the real library copies them.
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "doubles/sibling_doubles.h"
 
@@ -28,21 +28,13 @@ struct State {
   HWND owner;
 } g;
 
-// Copies the list, or zeroes the copy for a null one.
-template <typename List>
-void CopyList(List* copy, const List* list) {
-  if (list != nullptr) std::memcpy(copy, list, sizeof *copy);
-  else std::memset(copy, 0, sizeof *copy);
-}
-
 // The hook is taken under the lock and run outside it.
 int Decide(int dialog, _VELTO_WLAN_PROFILE_V120* profile, int fail_code,
            _C8021X_SETTINGS_WINDOW_MODE window_mode, HWND owner, int* password_changed) {
   std::unique_lock<std::mutex> lock(g_mutex);
   g.window_mode = window_mode;
   g.owner = owner;
-  authdialogs_double_hook hook = g.hook;
-  void* context = g.hook_context;
+  auto [hook, context] = std::pair(g.hook, g.hook_context);
   lock.unlock();
   return hook != nullptr ? hook(context, dialog, profile, fail_code, password_changed) : 0;
 }
@@ -67,8 +59,8 @@ extern "C" int CreateScDlg(_VELTO_WLAN_PROFILE_V120* profile, VELTO_DOT1X_AUTH_F
                            VELTO_SIM_LIST* sim_list) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
-    CopyList(&g.sc_list, sc_list);
-    CopyList(&g.sim_list, sim_list);
+    g.sc_list = sc_list != nullptr ? *sc_list : VELTO_SC_LIST_V120{};  // a null list: zeroed
+    g.sim_list = sim_list != nullptr ? *sim_list : VELTO_SIM_LIST{};
   }
   return Decide(-1, profile, fail_code, window_mode, owner, nullptr);
 }
