@@ -1,7 +1,6 @@
 // The credential input fields and the user record built back from them, with SIMs from the simcore
 // double and a registry seam logging every call (over a private folder, or Wine's registry).
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -11,7 +10,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
 #include "abi/udata.h"
 #include "base/memory.h"
 #include "doubles/sibling_doubles_client.h"
@@ -167,9 +165,9 @@ class CredentialFieldsTest : public testing::Test {
   void AddSim(const char* reader, bool pin) {
     VELTO_CARD_EVENT event{};
     event.kind = kCardInserted;
-    std::strncpy(event.reader_name, reader, sizeof event.reader_name - 1);
     event.card_data_length = 10;
     event.flags = kCardHasData1 | (pin ? kCardPinEnabled : 0);
+    std::strncpy(event.reader_name, reader, sizeof event.reader_name - 1);
     doubles_.simcore().add_present_card(&event);
   }
   DWORD QueryFields(uint8_t type, OutFields* out, cdata* record = &g_record, DWORD size = kCdataSize) {

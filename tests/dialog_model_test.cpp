@@ -1,10 +1,8 @@
 // The dialog library's forms: what they store and what they refuse (tests/vectors/forms.cases).
 #include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
-
 #include "authdialogs/dialog_model.h"
 #include "base/text.h"
 #include "support/vectors.h"

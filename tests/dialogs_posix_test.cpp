@@ -1,15 +1,12 @@
 // The smart-card identity with the real dialog library (answers file) and the SIM library's double;
 // a program of its own, as the module binds a sibling library once per process.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
-
 #include "abi/udata.h"
 #include "base/text.h"
 #include "doubles/sibling_doubles_client.h"
@@ -23,8 +20,8 @@ namespace {
 VELTO_CARD_EVENT Sim(const char* reader, bool pin) {
   VELTO_CARD_EVENT event{};
   event.kind = kCardInserted;
-  CopyTextField(event.reader_name, reader);
   event.flags = kCardHasData1 | (pin ? kCardPinEnabled : 0);
+  CopyTextField(event.reader_name, reader);
   return event;
 }
 
@@ -57,7 +54,8 @@ class RealDialogsTest : public testing::Test {
 
   // The identity export; the user record is left in `user_`.
   std::string Identity(uint8_t type) {
-    cdata record{.eap_type = type};
+    cdata record{};
+    record.eap_type = type;
     EAP_METHOD_TYPE method{{type, 0, 0}, 0};
     DWORD size = 0;
     BYTE* out = nullptr;

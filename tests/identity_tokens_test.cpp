@@ -1,10 +1,7 @@
 #include "ui/identity_tokens.h"
-
 #include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
-
 #include "support/vectors.h"
 
 namespace velto {

@@ -1,11 +1,9 @@
 // The terminal dialogs on a scripted console, and answers files (tests/vectors/answers/cases.txt).
 #include <gtest/gtest.h>
-
 #include <deque>
 #include <sstream>
 #include <string>
 #include <vector>
-
 #include "authdialogs/answers.h"
 #include "authdialogs/text_dialogs.h"
 #include "base/text.h"
@@ -42,7 +40,12 @@ struct ScriptedConsole : Console {
 };
 
 ConfigForm TtlsForm() {
-  return {.method_kind = kProfileMethodTtls, .source = CredentialSource::kSaved, .user_name = "alice", .password = SecretString("stored")};
+  ConfigForm form;
+  form.method_kind = kProfileMethodTtls;
+  form.source = CredentialSource::kSaved;
+  form.user_name = "alice";
+  form.password = "stored";
+  return form;
 }
 
 TEST(ConsoleDialogs, ConfigAsksEachFieldAndReasksWhatIsRefused) {

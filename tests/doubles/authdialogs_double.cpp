@@ -3,7 +3,6 @@
 #include <cstring>
 #include <mutex>
 #include <utility>
-
 #include "doubles/sibling_doubles.h"
 
 extern "C" {
