@@ -1,7 +1,6 @@
 // The credential input fields and the user record built back from them, with SIMs from the simcore
 // double and a registry seam logging every call (over a private folder, or Wine's registry).
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <list>
@@ -71,10 +70,7 @@ bool SetReader(const std::optional<std::string>& bytes) {
   return stored;
 }
 
-bool AllZero(const void* p, size_t size) {
-  auto* bytes = static_cast<const unsigned char*>(p);
-  return std::all_of(bytes, bytes + size, [](unsigned char c) { return c == 0; });
-}
+bool AllZero(const void* p, size_t size) { return std::string(static_cast<const char*>(p), size) == std::string(size, '\0'); }
 
 // What the fields export writes, released as the host does; a pattern until then.
 struct OutFields {
@@ -129,10 +125,7 @@ struct HostFields {
 
 cdata g_record{};
 
-struct Blob {
-  DWORD status;
-  udata user;
-};
+struct Blob { DWORD status; udata user; };
 Blob QueryBlob(uint8_t type, const std::string& fields, cdata* record = &g_record, DWORD size = kCdataSize) {
   DWORD out_size = 7;
   BYTE* out = nullptr;

@@ -149,8 +149,7 @@ TEST(CredentialForm, DomainTravelsInTheUserName) {
   StoreCredentialForm({"alice", "CORP", SecretString("pw")}, &p);
   EXPECT_EQ(std::string(p.user_name) + "|" + p.domain + "|" + p.password_text, "CORP\\alice|CORP|pw");
   CopyTextField(p.domain, "");
-  CredentialForm form = LoadCredentialForm(p);
-  EXPECT_EQ(form.domain + "|" + form.user_name, "CORP|alice");
+  EXPECT_EQ(LoadCredentialForm(p).domain + "|" + LoadCredentialForm(p).user_name, "CORP|alice");
 }
 
 TEST(SmartCardForm, ReadersFromBothListsSimsFirst) {
