@@ -26,7 +26,9 @@ namespace {
 // change the profile and confirm (nonzero) or cancel (0).
 using Profile = _VELTO_WLAN_PROFILE_V120;
 using Dialog = std::function<int(int dialog, int fail_code, Profile*, int* password_changed)>;
-int RunDialog(void* context, int dialog, Profile* p, int fail_code, int* changed) { return (*static_cast<Dialog*>(context))(dialog, fail_code, p, changed); }
+int RunDialog(void* context, int dialog, Profile* p, int fail_code, int* changed) {
+  return (*static_cast<Dialog*>(context))(dialog, fail_code, p, changed);
+}
 
 // What an export handed out: the record (configuration), or the user record and identity.
 struct Outcome { DWORD status = 0, win_error = 0; bool handed_out = false; cdata record{}; udata user{}; std::string identity; };
