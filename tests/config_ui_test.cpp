@@ -87,11 +87,6 @@ class ConfigUiTest : public testing::Test {
     for (void* p : {static_cast<void*>(out), static_cast<void*>(identity), static_cast<void*>(error)}) std::free(p);
     return r;
   }
-  cdata Run(uint8_t type, const cdata* in, std::function<int(Profile*, int*)> dialog, DWORD* win_error = nullptr) {
-    Outcome r = Run(false, type, in, [&](int, int, Profile* p, int* changed) { return dialog(p, changed); });
-    if (win_error != nullptr) *win_error = r.win_error;
-    return r.record;
-  }
   Outcome RunIdentity(uint8_t type, Dialog dialog, const cdata* in = nullptr, DWORD size = kCdataSize) {
     cdata record{};
     record.eap_type = type;
@@ -122,7 +117,7 @@ TEST_F(ConfigUiTest, RecordShownAndStoredBack) {
     CopyTextField(in.password, test::Get(c, "password").c_str());
     Profile shown{};
     int changed = -1;
-    cdata out = Run(in.eap_type, c.count("new") ? nullptr : &in, [&](Profile* p, int* password_changed) {
+    cdata out = Run(false, in.eap_type, c.count("new") ? nullptr : &in, [&](int, int, Profile* p, int* password_changed) {
       shown = *p;
       if (c.count("typed_user")) CopyTextField(p->user_name, c.at("typed_user").c_str());
       if (!c.count("unchanged")) return 1;
@@ -132,7 +127,7 @@ TEST_F(ConfigUiTest, RecordShownAndStoredBack) {
       changed = *password_changed;
       dialogs::Wipe(&form);
       return 1;
-    });
+    }).record;
     std::string hash;
     for (uint32_t i = 0; i < shown.cert_hash_len && i < sizeof shown.cert_hash; ++i)
       hash += std::string{"0123456789abcdef"[shown.cert_hash[i] >> 4], "0123456789abcdef"[shown.cert_hash[i] & 15]};
@@ -157,11 +152,11 @@ TEST_F(ConfigUiTest, RecordShownAndStoredBack) {
 TEST_F(ConfigUiTest, CancelStillHandsOutTheLoadedRecord) {
   cdata in = Sealed("pw");  // and eap_type 0: the method type decides
   CopyTextField(in.identity, "alice");
-  DWORD win_error = 0;
-  cdata out = Run(kEapTypeTtls, &in, [](Profile*, int*) { return 0; }, &win_error);
-  EXPECT_EQ(std::to_string(win_error) + "|" + std::to_string(out.eap_type) + "|" + out.identity, "1223|21|alice");
+  Outcome r = Run(false, kEapTypeTtls, &in, [](int, int, Profile*, int*) { return 0; });
+  cdata out = r.record;
+  EXPECT_EQ(std::to_string(r.win_error) + "|" + std::to_string(out.eap_type) + "|" + out.identity, "1223|21|alice");
   EXPECT_TRUE(std::strcmp(out.password, in.password) == 0 && out.flags == kFlagPasswordCustomProtected) << "handed back sealed";
-  out = Run(kEapTypeSim, nullptr, [](Profile*, int*) { return 0; }, &win_error);
+  out = Run(false, kEapTypeSim, nullptr, [](int, int, Profile*, int*) { return 0; }).record;
   cdata zero{};
   zero.eap_type = kEapTypeSim;
   EXPECT_EQ(std::memcmp(&out, &zero, sizeof out), 0);
@@ -169,7 +164,7 @@ TEST_F(ConfigUiTest, CancelStillHandsOutTheLoadedRecord) {
 
 // The words the dialog library expects set in every profile.
 TEST_F(ConfigUiTest, NewConfigurationOpensWithDefaultsAndStoresThem) {
-  Run(kEapTypeTtls, nullptr, [](Profile* p, int*) {
+  Run(false, kEapTypeTtls, nullptr, [](int, int, Profile* p, int*) {
     EXPECT_EQ(p->new_config_216 + p->new_config_512, 2u);
     for (size_t at : {144, 152, 160, 200, 2420, 2472, 2844, 3220, 3380}) {
       uint32_t word = 0;
@@ -184,16 +179,17 @@ TEST_F(ConfigUiTest, PasswordIsSealedOnlyWhenTheDialogChangesIt) {
   cdata in = Sealed("old");
   // Left alone: opened for the dialog only; the record keeps it sealed.
   std::string shown;
-  cdata out = Run(kEapTypeTtls, &in, [&](Profile* p, int* changed) { shown = p->password_text; return *changed = 0, 1; });
+  auto leave = [&](int, int, Profile* p, int* changed) { shown = p->password_text; return *changed = 0, 1; };
+  cdata out = Run(false, kEapTypeTtls, &in, leave).record;
   EXPECT_TRUE(shown == "old" && std::strcmp(out.password, in.password) == 0 && out.flags == kFlagPasswordCustomProtected);
   // Changed: stored in the profile form, flag 0x10 alone. One that fills the
   // profile's field without a terminator is read to the field's end.
   for (const std::string& typed : {std::string("new secret"), std::string(100, 'p')}) {
-    out = Run(kEapTypeTtls, &in, [&](Profile* p, int*) {
+    out = Run(false, kEapTypeTtls, &in, [&](int, int, Profile* p, int*) {
       std::memset(p->password_text, 0, sizeof p->password_text);
       std::memcpy(p->password_text, typed.data(), typed.size());
       return 1;
-    });
+    }).record;
     EXPECT_EQ(out.flags, kFlagPasswordProfileEncrypted);
     std::string copy = out.password;
     char* plain = DecryptProfileIdentityData(copy.data());
@@ -210,7 +206,7 @@ TEST_F(ConfigUiTest, StoredPasswordFilledToItsEndIsReadWithinTheRecord) {
   in->eap_type = kEapTypeTtls;
   in->flags = 0x61616161 | kFlagPasswordCustomProtected;
   bool shown = false;
-  Run(kEapTypeTtls, in.get(), [&](Profile*, int*) { return shown = true, 0; });
+  Run(false, kEapTypeTtls, in.get(), [&](int, int, Profile*, int*) { return shown = true, 0; });
   EXPECT_TRUE(shown);
 }
 
