@@ -221,6 +221,17 @@ TEST_F(IdentityUiTest, OuterIdentityFilledToItsEndIsReadWithinTheField) {
   EXPECT_EQ(r.identity, std::string(sizeof record.anon_identity, 'a'));
 }
 
+// A PIN the card refuses shows the dialog again, saying so (159), until one opens it.
+TEST_F(IdentityUiTest, WrongPinShowsTheDialogAgain) {
+  sim().push_imsi(-7, ""), sim().push_imsi(-7, ""), sim().push_imsi(0, "999990000000001");
+  std::string codes;
+  Outcome r = RunIdentity(kEapTypeAka, [&](int, int fail_code, Profile* p, int*) {
+    codes += std::to_string(fail_code) + " ";
+    return CopyTextField(p->reader_name, "R"), CopyTextField(p->pin_text, "0000"), 1;
+  });
+  EXPECT_TRUE(r.status == 0 && codes == "150 159 159 " && r.identity == "0999990000000001") << codes << r.identity;
+}
+
 // Nothing but the error record: cancelled (1223), an EAP-TTLS dialog confirmed without an outer identity
 // (87), a SIM not read, a record missing or short (87); another method hands out a zero record unseen.
 TEST_F(IdentityUiTest, Refusals) {
