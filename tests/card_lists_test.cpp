@@ -33,9 +33,7 @@ bool AllBytes(const void* data, size_t size, uint8_t value = 0) {
 // A T between sentinel bytes, to show nothing is written outside it.
 template <typename T>
 struct Guarded {
-  uint8_t before[64];
-  T value;
-  uint8_t after[64];
+  uint8_t before[64]; T value; uint8_t after[64];
   explicit Guarded(uint8_t fill) { std::memset(before, 0xA5, 64), std::memset(&value, fill, sizeof value), std::memset(after, 0xA5, 64); }
   bool Intact() const { return AllBytes(before, 64, 0xA5) && AllBytes(after, 64, 0xA5); }
 };
@@ -58,10 +56,8 @@ Names Words(const std::string& text) {
 
 uint32_t Flags(const std::string& letters) {
   uint32_t flags = 0;
-  for (char c : letters) {
-    flags |= c == 'd' ? kCardHasData1 : c == 'D' ? kCardHasData2 : c == 'p' ? kCardPinEnabled
-           : c == 's' ? kCardToSimList : c == 'c' ? kCardToScList : 0;
-  }
+  for (char c : letters) flags |= c == 'd' ? kCardHasData1 : c == 'D' ? kCardHasData2 : c == 'p' ? kCardPinEnabled
+                                : c == 's' ? kCardToSimList : c == 'c' ? kCardToScList : 0;
   return flags;
 }
 
@@ -75,11 +71,9 @@ TEST_F(CardLists, EventSequencesFromVectors) {
   std::ifstream in(std::string(VELTO_VECTORS_DIR) + "/card_lists/events.txt");
   int cases = 0;
   for (std::string line; std::getline(in, line);) {
-    line = line.substr(0, line.find('#'));
-    if (line.find('|') == std::string::npos) continue;
+    if ((line = line.substr(0, line.find('#'))).find('|') == std::string::npos) continue;
     SCOPED_TRACE(line);
-    ++cases;
-    ClearCardLists();
+    ++cases, ClearCardLists();
     std::istringstream parts(line);
     std::string events, sim, sc;
     std::getline(std::getline(std::getline(parts, events, '|'), sim, '|'), sc);
@@ -96,8 +90,7 @@ TEST_F(CardLists, EventSequencesFromVectors) {
       UpdateCardLists(event.get());
       if (equals != std::string::npos) { EXPECT_EQ(event->flags, Flags(step.substr(equals + 1))) << step; }
     }
-    EXPECT_EQ(Readers(g_sim_list), Words(sim));
-    EXPECT_EQ(Readers(g_sc_list), Words(sc));
+    EXPECT_EQ(std::pair(Readers(g_sim_list), Readers(g_sc_list)), std::pair(Words(sim), Words(sc))) << "SIM list, smart-card list";
     // No stale copy of a removed entry stays behind the count.
     size_t sims = std::clamp(g_sim_list.count, 0, kMaxListEntries), scs = std::clamp(g_sc_list.count, 0, kMaxListEntries);
     EXPECT_TRUE(AllBytes(&g_sim_list.entries[sims], sizeof(VELTO_SIM_LIST_ENTRY) * (kMaxListEntries - sims)));

@@ -75,13 +75,7 @@ struct CardMonitorTest : testing::Test {
 };
 
 // Open and close: simcore's calls, and whether a waiting thread ran.
-struct Sequence {
-  const char* name;
-  int32_t init_status, cb_status;
-  bool service_up, no_service, fail_alloc;
-  int starts;
-  std::string calls;
-};
+struct Sequence { const char* name; int32_t init_status, cb_status; bool service_up, no_service, fail_alloc; int starts; std::string calls; };
 class CardWatchSequence : public CardMonitorTest, public testing::WithParamInterface<Sequence> {};
 
 TEST_P(CardWatchSequence, CallsAndThread) {
@@ -166,17 +160,10 @@ TEST_F(CardMonitorTest, SecondWatchWaitsForTheFirstToClose) {
   sim().push_init_status(-3);
   ScSimCardInit();  // the first watch, with its waiting thread
   bool second_opened = false;
-  std::thread second([&] {
-    ScSimCardInit();
-    Set(&second_opened);
-    ScSimCardDeinit();
-  });
-  {
-    std::unique_lock<std::mutex> lock(g_mutex);  // either the second open waits (as it must) or it went ahead
-    g_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
-  }
-  ScSimCardDeinit();
-  second.join();
+  std::thread second([&] { ScSimCardInit(), Set(&second_opened), ScSimCardDeinit(); });
+  std::unique_lock<std::mutex> lock(g_mutex);  // either the second open waits (as it must) or it went ahead
+  g_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
+  lock.unlock(), ScSimCardDeinit(), second.join();
   EXPECT_EQ(sim().Calls(), kOneWatch + kOneWatch);
 }
 

@@ -61,9 +61,8 @@ struct PrivatePcscd {
     pid = netns = -1;
   }
   bool Start(std::string* reason) {
-    if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0 || geteuid() != 0) {
+    if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0 || geteuid() != 0)
       return *reason = "needs root and pcscd with vsmartcard-vpcd (scripts/install-deps.sh)", false;
-    }
     const std::string config = SocketPath() + ".d", log = SocketPath() + ".log";
     std::filesystem::create_directories(config);
     std::ofstream(config + "/vpcd") << "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\nLIBPATH " << kVpcdDriver
@@ -74,8 +73,7 @@ struct PrivatePcscd {
     std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0 ||
         chmod(SocketPath().c_str(), 0666) != 0 || pipe2(report, O_CLOEXEC) != 0) {
-      close(listener);
-      return *reason = std::string("private pcscd socket: ") + std::strerror(errno), false;
+      return close(listener), *reason = std::string("private pcscd socket: ") + std::strerror(errno), false;
     }
     if ((pid = fork()) == 0) {
       prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -188,14 +186,12 @@ struct Events {
       line += {"0123456789ABCDEF"[e->alternative_card_name[i] >> 4], "0123456789ABCDEF"[e->alternative_card_name[i] & 15]};
     }
     std::lock_guard<std::mutex> lock(self->mutex);
-    self->seen.push_back(line + "|" + std::to_string(e->flags));
-    self->changed.notify_all();
+    self->seen.push_back(line + "|" + std::to_string(e->flags)), self->changed.notify_all();
     return 0;
   }
   Lines WaitFor(size_t count) {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] { return seen.size() >= count; });
-    return seen;
+    return changed.wait(lock, [&] { return seen.size() >= count; }), seen;
   }
 };
 
@@ -250,12 +246,9 @@ TEST_F(SimcoreTest, CardEventsWhileWatchingAndAtServiceLoss) {
   events.WaitFor(2);
   EXPECT_EQ(events.stop_status, -1);
   events.stop_own_watch = nullptr;
-  Remove(1);
-  Insert(1, Card(Kind::kOther, false));
-  events.WaitFor(4);
+  Remove(1), Insert(1, Card(Kind::kOther, false)), events.WaitFor(4);
   pcscd_.Stop();  // every card counts as removed; the stop still ends the watcher seeking the service
-  events.WaitFor(6);
-  Close(config);
+  events.WaitFor(6), Close(config);
   const std::string r0 = "|" + kReader0 + "|", r1 = "|" + kReader1 + "|";
   EXPECT_EQ(events.WaitFor(6), (Lines{"1" + r1 + "GSM SIM|8900100000000000017||" + std::to_string(kCardHasData1), "1" + r0 + "USIM|8900100000000000017||" + std::to_string(kCardHasData1 | kCardPinEnabled),
                                       "2" + r1 + "GSM SIM|||0", "1" + r1 + "||3B024F54|0",  // not a SIM: its ATR
@@ -278,12 +271,10 @@ TEST_F(SimcoreTest, ImsiReads) {
     EXPECT_EQ(buffer, imsi);
     EXPECT_EQ(length, status == 0 ? imsi.size() : size);
   };
-  usim.ClearCounts();
-  gsm.ClearCounts();
+  usim.ClearCounts(), gsm.ClearCounts();
   read(kReader1, nullptr, 0, "310410000000042");
   read(kReader0, nullptr, -7);
-  EXPECT_EQ(gsm.commands(), 3);
-  EXPECT_EQ(usim.commands(), 2);
+  EXPECT_EQ(std::pair(gsm.commands(), usim.commands()), std::pair(3, 2)) << "no second recognition";
   read(kReader0, "1234", 0, "262019876543210");
   read(kReader0, nullptr, -7);
   read(kReader1, nullptr, -6, "", 15);  // the IMSI and its NUL need 16
@@ -293,12 +284,9 @@ TEST_F(SimcoreTest, ImsiReads) {
   read(kReader1, "1234", 0, "310410000000042");
   gsm.Replace(Card(Kind::kUsim, false, "001010000000001"));
   read(kReader1, nullptr, 0, "001010000000001");
-  Close(config);
-  config = Open(&events, false);
+  Close(config), config = Open(&events, false);
   read(kReader0, "1234", 0, "262019876543210");
-  Remove(1);
-  read(kReader1, nullptr, -3);
-  swc().config_free(config);
+  Remove(1), read(kReader1, nullptr, -3), swc().config_free(config);
 }
 
 // Round r closes its watch once it has seen r events while a card comes and
@@ -335,9 +323,7 @@ TEST_F(SimcoreTest, StopDoesNotWaitForACardThatDoesNotAnswer) {
   events.closed = true;
   cards_[0]->sim->HoldAnswers(false), Remove(0);
   config = Open(&next);  // another watch on the same reader sees the card come back
-  Insert(0, Card(Kind::kUsim, false));
-  next.WaitFor(1);
-  Close(config);
+  Insert(0, Card(Kind::kUsim, false)), next.WaitFor(1), Close(config);
   EXPECT_EQ(events.after_close, 0);
   EXPECT_TRUE(events.WaitFor(0).empty());
 }
@@ -354,32 +340,25 @@ bool g_go = false, g_releasing = false;
 void SetAndWait(bool* flag, const std::function<bool()>& until) {
   std::unique_lock<std::mutex> lock(g_probe_mutex);
   if (flag != nullptr) *flag = true;
-  g_probe_changed.notify_all();
-  g_probe_changed.wait(lock, until);
+  g_probe_changed.notify_all(), g_probe_changed.wait(lock, until);
 }
 
 TEST(PcscStartedEvent, ReleaseEndsItsPollerWhileANewHolderComes) {
   for (int round = 0; round < 50; ++round) {
-    g_probes = 0;
-    g_go = g_releasing = false;
+    g_probes = 0, g_go = g_releasing = false;
     platform::PcscStartedEvent started([] {
       std::unique_lock<std::mutex> lock(g_probe_mutex);
-      ++g_probes;
-      g_probe_changed.notify_all();
+      ++g_probes, g_probe_changed.notify_all();
       g_probe_changed.wait(lock, [] { return g_go || g_probes > 1; });
       return false;
     });
     started.Access();
     SetAndWait(nullptr, [] { return g_probes >= 1; });
-    std::thread last_release([&] {
-      SetAndWait(&g_releasing, [] { return true; });
-      started.Release();
-    });
+    std::thread last_release([&] { SetAndWait(&g_releasing, [] { return true; }), started.Release(); });
     SetAndWait(nullptr, [] { return g_releasing; });
     started.Access();
     SetAndWait(&g_go, [] { return true; });
-    last_release.join();
-    started.Release();
+    last_release.join(), started.Release();
   }
 }
 

@@ -1,7 +1,6 @@
-// Test double of simcore: its entries answer from a script set through the
-// control entries of sibling_doubles.h, and every call is logged. Card events
-// reach the registered callback from threads of the double, as the real
-// library's do.
+// Test double of simcore: its entries answer from a script set through the control entries of
+// sibling_doubles.h, and every call is logged. Card events reach the registered callback from
+// threads of the double, as the real library's do.
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>

@@ -7,10 +7,7 @@ namespace {
 
 using Kind = VirtualSimConfig::Kind;
 
-Apdu Sw(int sw, Apdu data = {}) {
-  data.insert(data.end(), {static_cast<uint8_t>(sw >> 8), static_cast<uint8_t>(sw)});
-  return data;
-}
+Apdu Sw(int sw, Apdu data = {}) { return data.insert(data.end(), {static_cast<uint8_t>(sw >> 8), static_cast<uint8_t>(sw)}), data; }
 
 Apdu Nibbles(const std::string& digits, size_t size) {
   Apdu bytes(size, 0xFF);
@@ -49,8 +46,7 @@ void VirtualSim::WaitForCommands(int count) const {
 
 Apdu VirtualSim::Process(const Apdu& c) {
   std::unique_lock<std::mutex> lock(mutex_);
-  ++commands_;
-  changed_.notify_all();
+  ++commands_, changed_.notify_all();
   changed_.wait(lock, [this] { return !hold_; });
   return Answer(c);
 }
