@@ -19,11 +19,9 @@ using Names = std::vector<std::string>;
 // Zeroed, on the heap (~99 KB); each of its `items` items has a one-byte identifier.
 EventPtr MakeEvent(int32_t kind, const std::string& reader, uint32_t flags = kCardHasData1, int items = 0) {
   auto event = std::make_unique<VELTO_CARD_EVENT>();
-  event->kind = kind;
+  event->kind = kind, event->flags = flags, event->item_count = items;
   std::snprintf(event->reader_name, sizeof event->reader_name, "%s", reader.c_str());
   std::snprintf(event->card_name, sizeof event->card_name, "Card");
-  event->flags = flags;
-  event->item_count = items;
   for (int n = 0; n < items; ++n) event->items[n].identifier_length = 1;
   return event;
 }
@@ -35,14 +33,8 @@ bool AllBytes(const void* data, size_t size, uint8_t value = 0) {
 // A T between sentinel bytes, to show nothing is written outside it.
 template <typename T>
 struct Guarded {
-  uint8_t before[64];
-  T value;
-  uint8_t after[64];
-  explicit Guarded(uint8_t fill) {
-    std::memset(before, 0xA5, sizeof before);
-    std::memset(&value, fill, sizeof value);
-    std::memset(after, 0xA5, sizeof after);
-  }
+  uint8_t before[64]; T value; uint8_t after[64];
+  explicit Guarded(uint8_t fill) { std::memset(before, 0xA5, 64), std::memset(&value, fill, sizeof value), std::memset(after, 0xA5, 64); }
   bool Intact() const { return AllBytes(before, 64, 0xA5) && AllBytes(after, 64, 0xA5); }
 };
 
@@ -64,10 +56,8 @@ Names Words(const std::string& text) {
 
 uint32_t Flags(const std::string& letters) {
   uint32_t flags = 0;
-  for (char c : letters) {
-    flags |= c == 'd' ? kCardHasData1 : c == 'D' ? kCardHasData2 : c == 'p' ? kCardPinEnabled
-           : c == 's' ? kCardToSimList : c == 'c' ? kCardToScList : 0;
-  }
+  for (char c : letters) flags |= c == 'd' ? kCardHasData1 : c == 'D' ? kCardHasData2 : c == 'p' ? kCardPinEnabled
+                                : c == 's' ? kCardToSimList : c == 'c' ? kCardToScList : 0;
   return flags;
 }
 
@@ -81,11 +71,9 @@ TEST_F(CardLists, EventSequencesFromVectors) {
   std::ifstream in(std::string(VELTO_VECTORS_DIR) + "/card_lists/events.txt");
   int cases = 0;
   for (std::string line; std::getline(in, line);) {
-    line = line.substr(0, line.find('#'));
-    if (line.find('|') == std::string::npos) continue;
+    if ((line = line.substr(0, line.find('#'))).find('|') == std::string::npos) continue;
     SCOPED_TRACE(line);
-    ++cases;
-    ClearCardLists();
+    ++cases, ClearCardLists();
     std::istringstream parts(line);
     std::string events, sim, sc;
     std::getline(std::getline(std::getline(parts, events, '|'), sim, '|'), sc);
@@ -102,8 +90,7 @@ TEST_F(CardLists, EventSequencesFromVectors) {
       UpdateCardLists(event.get());
       if (equals != std::string::npos) { EXPECT_EQ(event->flags, Flags(step.substr(equals + 1))) << step; }
     }
-    EXPECT_EQ(Readers(g_sim_list), Words(sim));
-    EXPECT_EQ(Readers(g_sc_list), Words(sc));
+    EXPECT_EQ(std::pair(Readers(g_sim_list), Readers(g_sc_list)), std::pair(Words(sim), Words(sc))) << "SIM list, smart-card list";
     // No stale copy of a removed entry stays behind the count.
     size_t sims = std::clamp(g_sim_list.count, 0, kMaxListEntries), scs = std::clamp(g_sc_list.count, 0, kMaxListEntries);
     EXPECT_TRUE(AllBytes(&g_sim_list.entries[sims], sizeof(VELTO_SIM_LIST_ENTRY) * (kMaxListEntries - sims)));
@@ -123,10 +110,8 @@ TEST_F(CardLists, EntryContentsStayInBounds) {
   for (const auto& c : sims) {
     SCOPED_TRACE(c.data_length);
     EventPtr event = MakeEvent(kCardInserted, "", c.flags);
-    std::memset(event->reader_name, 'R', sizeof event->reader_name);
-    std::memset(event->card_name, 'C', sizeof event->card_name);
-    std::memset(event->card_data, 0x5C, sizeof event->card_data);
-    event->card_data_length = c.data_length;
+    std::memset(event->reader_name, 'R', sizeof event->reader_name), std::memset(event->card_name, 'C', sizeof event->card_name);
+    std::memset(event->card_data, 0x5C, sizeof event->card_data), event->card_data_length = c.data_length;
     auto entry = std::make_unique<Guarded<VELTO_SIM_LIST_ENTRY>>(0xEE);
     VELTO_SIM_LIST_ENTRY& e = entry->value;
     FillSimListEntry(event.get(), &e);
@@ -150,13 +135,11 @@ TEST_F(CardLists, EntryContentsStayInBounds) {
   for (const auto& c : scs) {
     SCOPED_TRACE(c.item_count);
     EventPtr event = MakeEvent(kCardInserted, "", c.flags, kMaxCardItems);
-    event->item_count = c.item_count;
-    std::memset(event->reader_name, 'R', sizeof event->reader_name);
-    std::memset(event->card_name, 0, sizeof event->card_name);
+    event->item_count = c.item_count, event->alternative_card_name_length = c.alternative_length;
+    std::memset(event->reader_name, 'R', sizeof event->reader_name), std::memset(event->card_name, 0, sizeof event->card_name);
     std::memcpy(event->card_name, c.card.data(), c.card.size());
     std::memcpy(event->alternative_card_name, c.alternative.data(), c.alternative.size());
     std::memset(event->reserved1, 'X', sizeof event->reserved1);  // follows the field
-    event->alternative_card_name_length = c.alternative_length;
     auto entry = std::make_unique<Guarded<VELTO_SC_LIST_ENTRY>>(0xEE);
     VELTO_SC_LIST_ENTRY& e = entry->value;
     FillScListEntry(event.get(), &e);
@@ -173,19 +156,17 @@ TEST_F(CardLists, EntryContentsStayInBounds) {
 // room the identifier leaves.
 TEST_F(CardLists, IdentifiersKeepTheirSlotsAndBounds) {
   EventPtr event = MakeEvent(kCardInserted, "R", kCardHasData1, 3);
-  std::memcpy(event->items[0].identifier, "\x0A\xFF", 2);
-  event->items[0].identifier_length = 2;
-  std::snprintf(event->items[0].label, sizeof event->items[0].label, "abc");
-  event->items[1].identifier_length = 0;
-  std::snprintf(event->items[1].label, sizeof event->items[1].label, "no identifier");
+  std::memcpy(event->items[0].identifier, "\x0A\xFF", 2), std::memcpy(event->items[0].label, "abc", 4);
+  event->items[0].identifier_length = 2, event->items[1].identifier_length = 0;
+  std::memcpy(event->items[1].label, "no identifier", 14);
   auto entry = std::make_unique<Guarded<VELTO_SC_LIST_ENTRY>>(0xEE);
   FillScListEntry(event.get(), &entry->value);
   EXPECT_STREQ(entry->value.identifiers[0], "card://0affabc");
   EXPECT_TRUE(AllBytes(entry->value.identifiers[1], 520));
   EXPECT_STREQ(entry->value.identifiers[2], "card://00");
   EXPECT_TRUE(AllBytes(entry->value.identifiers[3], 7 * 520));
-  std::string hex124;
-  while (hex124.size() < 248) hex124 += "ab";
+  std::string hex124(248, 'a');
+  for (size_t i = 1; i < 248; i += 2) hex124[i] = 'b';
   const struct {
     int32_t length;
     std::string expected;
@@ -194,9 +175,8 @@ TEST_F(CardLists, IdentifiersKeepTheirSlotsAndBounds) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
     event = MakeEvent(kCardInserted, "R", kCardHasData1, 1);
-    std::memset(event->items[0].identifier, 0xAB, sizeof event->items[0].identifier);
+    std::memset(event->items[0].identifier, 0xAB, sizeof event->items[0].identifier), event->items[0].identifier_length = c.length;
     std::memset(event->items[0].label, 'L', sizeof event->items[0].label);
-    event->items[0].identifier_length = c.length;
     FillScListEntry(event.get(), &entry->value);
     const std::string expected = c.length < 0 ? "" : "card://" + c.expected;
     const char* slot = entry->value.identifiers[0];
@@ -215,11 +195,9 @@ TEST_F(CardLists, DamagedInputStaysInBounds) {
   FillSimListEntry(event.get(), nullptr), FillScListEntry(event.get(), nullptr);
   FillSimListEntry(nullptr, &g_sim_list.entries[0]), FillScListEntry(nullptr, &g_sc_list.entries[0]);
   EXPECT_TRUE(AllBytes(&g_sim_list, sizeof g_sim_list));
-  std::memset(event->reader_name, 'R', sizeof event->reader_name);
-  UpdateCardLists(event.get());
+  std::memset(event->reader_name, 'R', sizeof event->reader_name), UpdateCardLists(event.get());
   ASSERT_EQ(Readers(g_sim_list), Names{std::string(132, 'R')});
-  event->kind = kCardRemoved;
-  UpdateCardLists(event.get());
+  event->kind = kCardRemoved, UpdateCardLists(event.get());
   EXPECT_EQ(g_sim_list.count, 0);
   auto damaged = std::make_unique<Guarded<VELTO_SC_LIST_V120>>(0x41);  // names that never end
   damaged->value.count = 1;
@@ -240,8 +218,7 @@ TEST_F(CardLists, SnapshotLockAndClear) {
   std::atomic<bool> clearing{false}, done{false};
   LockCardLists();
   std::thread other([&] {
-    clearing = true;
-    clearing.notify_all();
+    clearing = true, clearing.notify_all();
     ClearCardLists();
     done = true;
   });
@@ -250,8 +227,7 @@ TEST_F(CardLists, SnapshotLockAndClear) {
   EXPECT_EQ(g_sim_list.count, 1);
   UnlockCardLists();
   other.join();
-  EXPECT_TRUE(AllBytes(&g_sim_list, sizeof g_sim_list));
-  EXPECT_TRUE(AllBytes(&g_sc_list, sizeof g_sc_list));
+  EXPECT_TRUE(AllBytes(&g_sim_list, sizeof g_sim_list) && AllBytes(&g_sc_list, sizeof g_sc_list));
 }
 
 }  // namespace

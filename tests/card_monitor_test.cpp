@@ -28,6 +28,7 @@ const platform::SmartCardServiceApi kTestService{
     [] { std::lock_guard<std::mutex> lock(g_mutex); --g_service_holders; g_changed.notify_all(); }};
 const platform::SmartCardServiceApi kNoService{[]() -> platform::SyncEvent* { return nullptr; }, [] {}};
 int ServiceHolders() { return std::lock_guard<std::mutex>(g_mutex), g_service_holders; }
+void Set(bool* flag) { std::lock_guard<std::mutex> lock(g_mutex); *flag = true; g_changed.notify_all(); }
 
 // The waiting thread's start and stop waited for without time-out and its
 // starts counted; time-outs of 0 (the give-up paths); or no thread at all.
@@ -51,11 +52,8 @@ int Count(const std::string& text, const std::string& what) {
 
 std::unique_ptr<VELTO_CARD_EVENT> SimEvent(int32_t kind, const std::string& reader) {
   auto event = std::make_unique<VELTO_CARD_EVENT>();
-  event->kind = kind;
+  event->kind = kind, event->card_data_length = 10, event->flags = kCardHasData1;
   std::snprintf(event->reader_name, sizeof event->reader_name, "%s", reader.c_str());
-  std::snprintf(event->card_name, sizeof event->card_name, "SIM in %s", reader.c_str());
-  event->card_data_length = 10;
-  event->flags = kCardHasData1;
   return event;
 }
 
@@ -64,45 +62,27 @@ struct CardMonitorTest : testing::Test {
     std::string error;
     ASSERT_TRUE(doubles_.SetUp(&error)) << error;
     g_service_event = platform::CreateManualResetEvent();
-    platform::g_smartcard_service.Override(&kTestService);
-    g_waiting_thread.Override(&kWaitForever);
-    g_thread_starts = 0;
-    ClearCardLists();
+    platform::g_smartcard_service.Override(&kTestService), g_waiting_thread.Override(&kWaitForever);
+    g_thread_starts = 0, ClearCardLists();
   }
   void TearDown() override {
-    ScSimCardDeinit();
-    g_waiting_thread.Override(nullptr);
-    platform::g_smartcard_service.Override(nullptr);
+    ScSimCardDeinit(), g_waiting_thread.Override(nullptr), platform::g_smartcard_service.Override(nullptr);
     EXPECT_EQ(ServiceHolders(), 0) << "every access of the service event is released";
     platform::CloseSyncEvent(g_service_event);
   }
   const test::SimcoreDouble& sim() { return doubles_.simcore(); }
-  int Listed() {
-    auto lists = std::make_unique<VELTO_SIM_LIST>();
-    SnapshotCardLists(nullptr, lists.get());
-    return lists->count;
-  }
   test::SiblingDoubles doubles_;
 };
 
 // Open and close: simcore's calls, and whether a waiting thread ran.
-struct Sequence {
-  const char* name;
-  int32_t init_status, cb_status;
-  bool service_up, no_service, fail_alloc;
-  int starts;
-  std::string calls;
-};
-void PrintTo(const Sequence& s, std::ostream* os) { *os << s.name; }
+struct Sequence { const char* name; int32_t init_status, cb_status; bool service_up, no_service, fail_alloc; int starts; std::string calls; };
 class CardWatchSequence : public CardMonitorTest, public testing::WithParamInterface<Sequence> {};
 
 TEST_P(CardWatchSequence, CallsAndThread) {
   const Sequence& s = GetParam();
   if (s.service_up) platform::SetSyncEvent(g_service_event);
   if (s.no_service) platform::g_smartcard_service.Override(&kNoService);
-  sim().fail_alloc(s.fail_alloc);
-  sim().set_cb_status(s.cb_status);
-  sim().push_init_status(s.init_status);
+  sim().fail_alloc(s.fail_alloc), sim().set_cb_status(s.cb_status), sim().push_init_status(s.init_status);
   ScSimCardInit();
   sim().wait_calls("swc_scard_init", Count(s.calls, kInit));
   EXPECT_EQ(CurrentSimConfig() != nullptr, !s.fail_alloc);
@@ -132,8 +112,7 @@ TEST_F(CardMonitorTest, LateServiceStartCallsInitOnceMore) {
   EXPECT_EQ(Count(sim().Calls(), kInit), 1) << "the thread waits for the service";
   auto present = SimEvent(kCardInserted, "Late reader");
   present->flags |= kCardPinEnabled;
-  sim().add_present_card(present.get());
-  platform::SetSyncEvent(g_service_event);
+  sim().add_present_card(present.get()), platform::SetSyncEvent(g_service_event);
   sim().wait_calls("swc_scard_init", 2);
   ScSimCardDeinit();
   EXPECT_EQ(sim().Calls(), kAlloc + kSetCb + kInit + kInit + kClose);
@@ -159,14 +138,12 @@ TEST_F(CardMonitorTest, FailedThreadStartKeepsNoObject) {
 TEST_F(CardMonitorTest, StopThatGivesUpLeavesTheHandleToTheThread) {
   sim().push_init_status(-3);
   ScSimCardInit();
-  sim().hold_init(1);
-  platform::SetSyncEvent(g_service_event);
+  sim().hold_init(1), platform::SetSyncEvent(g_service_event);
   sim().wait_calls("swc_scard_init", 2);
   g_waiting_thread.Override(&kGiveUpAtOnce);
   ScSimCardDeinit();
   EXPECT_EQ(sim().Calls(), kAlloc + kSetCb + kInit + kInit + kCloseNull);
-  sim().hold_init(0);
-  sim().wait_calls("swc_config_free(config)", 1);
+  sim().hold_init(0), sim().wait_calls("swc_config_free(config)", 1);
   EXPECT_EQ(Count(sim().Calls(), kClose), 1);
   std::unique_lock<std::mutex> lock(g_mutex);  // the thread's last use of the service
   g_changed.wait(lock, [] { return g_service_holders == 0; });
@@ -177,29 +154,16 @@ TEST_F(CardMonitorTest, StopThatGivesUpLeavesTheHandleToTheThread) {
 TEST_F(CardMonitorTest, SecondWatchWaitsForTheFirstToClose) {
   g_watch_busy_seen = false;
   const TraceSinkApi watch = {[](uint32_t, const char* format, va_list) {
-    if (std::strstr(format, "Card watch busy") == nullptr) return;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_watch_busy_seen = true;
-    g_changed.notify_all();
+    if (std::strstr(format, "Card watch busy") != nullptr) Set(&g_watch_busy_seen);
   }};
   ScopedSeamOverride<TraceSinkApi> sink(g_trace_sink, &watch);
   sim().push_init_status(-3);
   ScSimCardInit();  // the first watch, with its waiting thread
   bool second_opened = false;
-  std::thread second([&] {
-    ScSimCardInit();
-    std::unique_lock<std::mutex> lock(g_mutex);
-    second_opened = true;
-    g_changed.notify_all();
-    lock.unlock();
-    ScSimCardDeinit();
-  });
-  {
-    std::unique_lock<std::mutex> lock(g_mutex);  // either the second open waits (as it must) or it went ahead
-    g_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
-  }
-  ScSimCardDeinit();
-  second.join();
+  std::thread second([&] { ScSimCardInit(), Set(&second_opened), ScSimCardDeinit(); });
+  std::unique_lock<std::mutex> lock(g_mutex);  // either the second open waits (as it must) or it went ahead
+  g_changed.wait(lock, [&] { return g_watch_busy_seen || second_opened; });
+  lock.unlock(), ScSimCardDeinit(), second.join();
   EXPECT_EQ(sim().Calls(), kOneWatch + kOneWatch);
 }
 
@@ -210,11 +174,11 @@ TEST_F(CardMonitorTest, CallbackIgnoresNullAndUnknownEvents) {
   EXPECT_EQ(doubles_.dialogs().set_list_calls(), 0);
   EXPECT_EQ(SCSIMCardCB(&g_sim_list, SimEvent(7, "A").get()), 0);
   EXPECT_EQ(doubles_.dialogs().set_list_calls(), 2);
-  EXPECT_EQ(Listed(), 0);
+  EXPECT_EQ(g_sim_list.count, 0);
   auto inserted = SimEvent(kCardInserted, "A");
   EXPECT_EQ(SCSIMCardCB(nullptr, inserted.get()), 0);
   EXPECT_EQ(inserted->flags & (kCardToSimList | kCardToScList), kCardToSimList);
-  EXPECT_EQ(Listed(), 1);
+  EXPECT_EQ(g_sim_list.count, 1);
 }
 
 }  // namespace

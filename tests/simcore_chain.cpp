@@ -32,10 +32,7 @@ int ConfirmSmartCardDialogOnce(void* context, int dialog, _VELTO_WLAN_PROFILE_V1
 
 SimChain::~SimChain() {
   if (dialogs_.reset != nullptr) dialogs_.reset();
-  if (!registry_root_.empty()) {
-    SetEnvVar("VELTOEAP_REGISTRY_ROOT", nullptr);
-    RemoveTree(registry_root_);
-  }
+  if (!registry_root_.empty()) SetEnvVar("VELTOEAP_REGISTRY_ROOT", nullptr), RemoveTree(registry_root_);
 }
 
 bool SimChain::SetUp(std::string* error) {
@@ -88,9 +85,8 @@ void ExpectNoSmartCardService(SimChain& chain) {
     std::vector<int> fail_codes;
     chain.dialogs_.set_hook(ConfirmSmartCardDialogOnce, &fail_codes);
     cdata record{};
-    record.eap_type = type;
     EAP_METHOD_TYPE method{};
-    method.eapType.type = type;
+    record.eap_type = method.eapType.type = type;
     DWORD size = 0;
     BYTE* out = nullptr;
     LPWSTR identity = nullptr;
@@ -100,9 +96,7 @@ void ExpectNoSmartCardService(SimChain& chain) {
     chain.dialogs_.set_hook(nullptr, nullptr);
     EXPECT_EQ(identity, nullptr);
     EXPECT_EQ(fail_codes, std::vector<int>{150}) << "the dialog once, then the SIM is not read";
-    std::free(identity);
-    std::free(out);
-    std::free(error);
+    std::free(identity), std::free(out), std::free(error);
     EapConfigInputFieldArray fields{};
     EXPECT_EQ(EapPeerQueryCredentialInputFields(nullptr, method, 0, kCdataSize, reinterpret_cast<BYTE*>(&record),
                                                 &fields, nullptr), 0u);

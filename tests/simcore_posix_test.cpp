@@ -61,9 +61,8 @@ struct PrivatePcscd {
     pid = netns = -1;
   }
   bool Start(std::string* reason) {
-    if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0 || geteuid() != 0) {
+    if (access(kPcscd, X_OK) != 0 || access(kVpcdDriver, R_OK) != 0 || geteuid() != 0)
       return *reason = "needs root and pcscd with vsmartcard-vpcd (scripts/install-deps.sh)", false;
-    }
     const std::string config = SocketPath() + ".d", log = SocketPath() + ".log";
     std::filesystem::create_directories(config);
     std::ofstream(config + "/vpcd") << "FRIENDLYNAME \"Virtual PCD\"\nDEVICENAME /dev/null:0x8C7B\nLIBPATH " << kVpcdDriver
@@ -74,8 +73,7 @@ struct PrivatePcscd {
     std::strncpy(address.sun_path, SocketPath().c_str(), sizeof address.sun_path - 1);
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0 ||
         chmod(SocketPath().c_str(), 0666) != 0 || pipe2(report, O_CLOEXEC) != 0) {
-      close(listener);
-      return *reason = std::string("private pcscd socket: ") + std::strerror(errno), false;
+      return close(listener), *reason = std::string("private pcscd socket: ") + std::strerror(errno), false;
     }
     if ((pid = fork()) == 0) {
       prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -86,35 +84,32 @@ struct PrivatePcscd {
       bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
       request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
       (void)!write(report[1], up && ioctl(fd, SIOCSIFFLAGS, &request) == 0 ? "K" : fd < 0 ? "N" : "L", 1);
-      dup2(listener, 3);  // as a service manager passes the socket
-      setenv("LISTEN_FDS", "1", 1);
+      dup2(listener, 3), setenv("LISTEN_FDS", "1", 1);  // as a service manager passes the socket
       setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
       int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(out, 2);
+      dup2(out, 1), dup2(out, 2);
       execl(kPcscd, "pcscd", "--foreground", "--config", config.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    close(listener);
-    close(report[1]);
+    close(listener), close(report[1]);
     char outcome = 0;
     bool started = pid > 0 && read(report[0], &outcome, 1) == 1 && outcome == 'K';
     close(report[0]);
     if (!started) return *reason = outcome == 'N' ? "no network namespace here" : "pcscd did not start", Stop(), false;
     netns = open(("/proc/" + std::to_string(pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
     test::SetEnvVar("PCSCLITE_CSOCK_NAME", SocketPath().c_str());
-    // pcscd gives no notice of its readers coming up: it is asked until it does or dies.
-    for (std::vector<std::string> readers; readers.size() != 2;) {
-      pcsc::ContextId context = 0;
-      if (pcsc::EstablishContext(&context) == pcsc::kSuccess) pcsc::ListReaders(context, &readers);
-      pcsc::ReleaseContext(context);
-      if (readers.size() != 2 && waitpid(pid, nullptr, WNOHANG) != 0) {
-        std::ifstream in(log);
-        pid = -1;
-        return *reason = "pcscd did not offer vpcd's readers:\n" + std::string(std::istreambuf_iterator<char>(in), {}), Stop(), false;
-      }
-      if (readers.size() != 2) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Its readers waited for on the service's reader-change notification; a pcscd that dies ends the wait.
+    pcsc::ContextId context = 0;
+    std::vector<pcsc::ReaderState> pnp = {{pcsc::kPnpNotification, 0, 0, {}}};
+    std::vector<std::string> readers;
+    bool alive = pcsc::EstablishContext(&context) == pcsc::kSuccess;
+    while (alive && (pcsc::ListReaders(context, &readers), readers.size() != 2)) {
+      alive = pcsc::GetStatusChange(context, pcsc::kInfinite, &pnp) == pcsc::kSuccess;
+      pnp[0].current_state = pnp[0].event_state & ~pcsc::kStateChanged;
     }
+    pcsc::ReleaseContext(context);
+    std::ifstream in(log);
+    if (!alive) return *reason = "pcscd did not offer vpcd's readers:\n" + std::string(std::istreambuf_iterator<char>(in), {}), Stop(), false;
     return true;
   }
 };
@@ -137,27 +132,17 @@ struct VpcdCard {
   int socket_ = -1;
   std::thread thread;
   ~VpcdCard() {
-    if (socket_ < 0) return;
-    shutdown(socket_, SHUT_RDWR);
-    thread.join();
-    close(socket_);
+    if (socket_ >= 0) shutdown(socket_, SHUT_RDWR), thread.join(), close(socket_);
   }
   bool Insert(int netns, uint16_t port, std::string* error) {
     sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    // The driver listens once pcscd has loaded it, and accepts between polls.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      // Made on a thread that enters the namespace: the test process stays where it is.
-      std::thread([&] { socket_ = setns(netns, CLONE_NEWNET) == 0 ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1; }).join();
-      if (socket_ >= 0 && connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
-      *error = "connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
-      if (socket_ >= 0) close(socket_);
-      socket_ = -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (socket_ < 0) return false;
+    // The driver listens from the time its reader is listed, and accepts between polls. The socket
+    // is made on a thread that enters the namespace: the test process stays where it is.
+    std::thread([&] { socket_ = setns(netns, CLONE_NEWNET) == 0 ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1; }).join();
+    if (socket_ >= 0 && connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) close(std::exchange(socket_, -1));
     int one = 1;
-    setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sim->Reset();
+    if (socket_ < 0) return *error = "connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno), false;
+    setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one), sim->Reset();
     thread = std::thread([this] {
       for (uint8_t header[2]; ReadAll(socket_, header, 2);) {
         test::Apdu message(static_cast<size_t>(header[0] << 8 | header[1]));
@@ -201,14 +186,12 @@ struct Events {
       line += {"0123456789ABCDEF"[e->alternative_card_name[i] >> 4], "0123456789ABCDEF"[e->alternative_card_name[i] & 15]};
     }
     std::lock_guard<std::mutex> lock(self->mutex);
-    self->seen.push_back(line + "|" + std::to_string(e->flags));
-    self->changed.notify_all();
+    self->seen.push_back(line + "|" + std::to_string(e->flags)), self->changed.notify_all();
     return 0;
   }
   Lines WaitFor(size_t count) {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] { return seen.size() >= count; });
-    return seen;
+    return changed.wait(lock, [&] { return seen.size() >= count; }), seen;
   }
 };
 
@@ -241,16 +224,12 @@ class SimcoreTest : public testing::Test {
     pcsc::ReleaseContext(context);
   }
   swc_config* Open(Events* events, bool watch = true) {
-    events->swc = &swc();
-    swc_config* config = swc().config_alloc("SupplicantPlugin_00-00-00-00-00-00", 1);
+    swc_config* config = (events->swc = &swc())->config_alloc("SupplicantPlugin_00-00-00-00-00-00", 1);
     EXPECT_EQ(swc().set_event_cb(config, Events::Callback, events), 0);
     if (watch) { EXPECT_EQ(swc().init(config), 0); }
     return config;
   }
-  void Close(swc_config* config) {
-    EXPECT_EQ(swc().deinit(config), 0);
-    swc().config_free(config);
-  }
+  void Close(swc_config* config) { EXPECT_EQ(swc().deinit(config), 0); swc().config_free(config); }
 
   PrivatePcscd pcscd_;
   test::SimChain chain_;
@@ -267,12 +246,9 @@ TEST_F(SimcoreTest, CardEventsWhileWatchingAndAtServiceLoss) {
   events.WaitFor(2);
   EXPECT_EQ(events.stop_status, -1);
   events.stop_own_watch = nullptr;
-  Remove(1);
-  Insert(1, Card(Kind::kOther, false));
-  events.WaitFor(4);
+  Remove(1), Insert(1, Card(Kind::kOther, false)), events.WaitFor(4);
   pcscd_.Stop();  // every card counts as removed; the stop still ends the watcher seeking the service
-  events.WaitFor(6);
-  Close(config);
+  events.WaitFor(6), Close(config);
   const std::string r0 = "|" + kReader0 + "|", r1 = "|" + kReader1 + "|";
   EXPECT_EQ(events.WaitFor(6), (Lines{"1" + r1 + "GSM SIM|8900100000000000017||" + std::to_string(kCardHasData1), "1" + r0 + "USIM|8900100000000000017||" + std::to_string(kCardHasData1 | kCardPinEnabled),
                                       "2" + r1 + "GSM SIM|||0", "1" + r1 + "||3B024F54|0",  // not a SIM: its ATR
@@ -295,12 +271,10 @@ TEST_F(SimcoreTest, ImsiReads) {
     EXPECT_EQ(buffer, imsi);
     EXPECT_EQ(length, status == 0 ? imsi.size() : size);
   };
-  usim.ClearCounts();
-  gsm.ClearCounts();
+  usim.ClearCounts(), gsm.ClearCounts();
   read(kReader1, nullptr, 0, "310410000000042");
   read(kReader0, nullptr, -7);
-  EXPECT_EQ(gsm.commands(), 3);
-  EXPECT_EQ(usim.commands(), 2);
+  EXPECT_EQ(std::pair(gsm.commands(), usim.commands()), std::pair(3, 2)) << "no second recognition";
   read(kReader0, "1234", 0, "262019876543210");
   read(kReader0, nullptr, -7);
   read(kReader1, nullptr, -6, "", 15);  // the IMSI and its NUL need 16
@@ -310,12 +284,9 @@ TEST_F(SimcoreTest, ImsiReads) {
   read(kReader1, "1234", 0, "310410000000042");
   gsm.Replace(Card(Kind::kUsim, false, "001010000000001"));
   read(kReader1, nullptr, 0, "001010000000001");
-  Close(config);
-  config = Open(&events, false);
+  Close(config), config = Open(&events, false);
   read(kReader0, "1234", 0, "262019876543210");
-  Remove(1);
-  read(kReader1, nullptr, -3);
-  swc().config_free(config);
+  Remove(1), read(kReader1, nullptr, -3), swc().config_free(config);
 }
 
 // Round r closes its watch once it has seen r events while a card comes and
@@ -338,7 +309,7 @@ TEST_F(SimcoreTest, NoEventAfterDeinitWhileCardsComeAndGo) {
   }
   done = true;
   churn.join();
-  for (Events& round : rounds) EXPECT_EQ(round.after_close, 0);
+  for (Events& round : rounds) { EXPECT_EQ(round.after_close, 0); }
 }
 
 // A card that stops answering while the watcher looks at it: no cancel reaches
@@ -350,12 +321,9 @@ TEST_F(SimcoreTest, StopDoesNotWaitForACardThatDoesNotAnswer) {
   cards_[0]->sim->WaitForCommands(1);
   Close(config);
   events.closed = true;
-  cards_[0]->sim->HoldAnswers(false);
-  Remove(0);
+  cards_[0]->sim->HoldAnswers(false), Remove(0);
   config = Open(&next);  // another watch on the same reader sees the card come back
-  Insert(0, Card(Kind::kUsim, false));
-  next.WaitFor(1);
-  Close(config);
+  Insert(0, Card(Kind::kUsim, false)), next.WaitFor(1), Close(config);
   EXPECT_EQ(events.after_close, 0);
   EXPECT_TRUE(events.WaitFor(0).empty());
 }
@@ -372,32 +340,25 @@ bool g_go = false, g_releasing = false;
 void SetAndWait(bool* flag, const std::function<bool()>& until) {
   std::unique_lock<std::mutex> lock(g_probe_mutex);
   if (flag != nullptr) *flag = true;
-  g_probe_changed.notify_all();
-  g_probe_changed.wait(lock, until);
+  g_probe_changed.notify_all(), g_probe_changed.wait(lock, until);
 }
 
 TEST(PcscStartedEvent, ReleaseEndsItsPollerWhileANewHolderComes) {
   for (int round = 0; round < 50; ++round) {
-    g_probes = 0;
-    g_go = g_releasing = false;
+    g_probes = 0, g_go = g_releasing = false;
     platform::PcscStartedEvent started([] {
       std::unique_lock<std::mutex> lock(g_probe_mutex);
-      ++g_probes;
-      g_probe_changed.notify_all();
+      ++g_probes, g_probe_changed.notify_all();
       g_probe_changed.wait(lock, [] { return g_go || g_probes > 1; });
       return false;
     });
     started.Access();
     SetAndWait(nullptr, [] { return g_probes >= 1; });
-    std::thread last_release([&] {
-      SetAndWait(&g_releasing, [] { return true; });
-      started.Release();
-    });
+    std::thread last_release([&] { SetAndWait(&g_releasing, [] { return true; }), started.Release(); });
     SetAndWait(nullptr, [] { return g_releasing; });
     started.Access();
     SetAndWait(&g_go, [] { return true; });
-    last_release.join();
-    started.Release();
+    last_release.join(), started.Release();
   }
 }
 

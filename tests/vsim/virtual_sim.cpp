@@ -7,11 +7,7 @@ namespace {
 
 using Kind = VirtualSimConfig::Kind;
 
-Apdu Sw(int sw, Apdu data = {}) {
-  data.push_back(static_cast<uint8_t>(sw >> 8));
-  data.push_back(static_cast<uint8_t>(sw));
-  return data;
-}
+Apdu Sw(int sw, Apdu data = {}) { return data.insert(data.end(), {static_cast<uint8_t>(sw >> 8), static_cast<uint8_t>(sw)}), data; }
 
 Apdu Nibbles(const std::string& digits, size_t size) {
   Apdu bytes(size, 0xFF);
@@ -40,24 +36,9 @@ Apdu VirtualSim::Atr() const {
   return {0x3B, 0x80, 0x80, 0x01, 0x01};
 }
 
-void VirtualSim::Reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  verified_ = false;
-  current_ = 'M';
-}
-
-void VirtualSim::Replace(VirtualSimConfig config) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  config_ = std::move(config);
-  verified_ = false;
-}
-
-void VirtualSim::HoldAnswers(bool hold) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  hold_ = hold;
-  changed_.notify_all();
-}
-
+void VirtualSim::Reset() { std::lock_guard<std::mutex> lock(mutex_); verified_ = false, current_ = 'M'; }
+void VirtualSim::Replace(VirtualSimConfig config) { std::lock_guard<std::mutex> lock(mutex_); config_ = std::move(config), verified_ = false; }
+void VirtualSim::HoldAnswers(bool hold) { std::lock_guard<std::mutex> lock(mutex_); hold_ = hold, changed_.notify_all(); }
 void VirtualSim::WaitForCommands(int count) const {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [&] { return commands_ >= count; });
@@ -65,8 +46,7 @@ void VirtualSim::WaitForCommands(int count) const {
 
 Apdu VirtualSim::Process(const Apdu& c) {
   std::unique_lock<std::mutex> lock(mutex_);
-  ++commands_;
-  changed_.notify_all();
+  ++commands_, changed_.notify_all();
   changed_.wait(lock, [this] { return !hold_; });
   return Answer(c);
 }
@@ -86,9 +66,7 @@ Apdu VirtualSim::Answer(const Apdu& c) {
     if (config_.tries == 0) return Sw(blocked);
     if (gsm && !config_.pin_enabled) return Sw(0x9808);
     if (std::string(c.begin() + 5, std::find(c.begin() + 5, c.end(), 0xFF)) == config_.pin) {
-      config_.tries = 3;
-      verified_ = true;
-      return Sw(0x9000);
+      return config_.tries = 3, verified_ = true, Sw(0x9000);
     }
     if (--config_.tries == 0) return Sw(blocked);
     return Sw(gsm ? 0x9804 : 0x63C0 | config_.tries);
@@ -109,13 +87,10 @@ Apdu VirtualSim::Answer(const Apdu& c) {
     return Sw(0x6D00);
   }
   const std::string aid = Hex(UsimAid());
-  if (h == "00A40804022F0000") {
-    current_ = 'D';
-    return Sw(0x9000, {0x62, 0x0B, 0x82, 0x05, 0x42, 0x21, 0x00, 0x20, 0x01, 0x83, 0x02, 0x2F, 0x00});
-  }
+  if (h == "00A40804022F0000") return current_ = 'D', Sw(0x9000, {0x62, 0x0B, 0x82, 0x05, 0x42, 0x21, 0x00, 0x20, 0x01, 0x83, 0x02, 0x2F, 0x00});
   if (h == "00B2010420" && current_ == 'D') {
-    Apdu record = {0x61, 0x14, 0x4F, 0x0C};
-    for (uint8_t b : UsimAid()) record.push_back(b);
+    Apdu record = {0x61, 0x14, 0x4F, 0x0C}, aid_bytes = UsimAid();
+    record.insert(record.end(), aid_bytes.begin(), aid_bytes.end());
     record.insert(record.end(), {0x50, 0x04, 'U', 'S', 'I', 'M'});
     record.resize(0x20, 0xFF);
     return Sw(0x9000, record);
