@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
 #include <thread>
@@ -215,14 +216,17 @@ TEST_F(CardLists, SnapshotLockAndClear) {
   SnapshotCardLists(sc.get(), nullptr), SnapshotCardLists(nullptr, sim.get()), SnapshotCardLists(nullptr, nullptr);
   EXPECT_EQ(std::memcmp(sim.get(), &g_sim_list, sizeof *sim), 0);
   EXPECT_EQ(std::memcmp(sc.get(), &g_sc_list, sizeof *sc), 0);
-  std::atomic<bool> clearing{false}, done{false};
+  // A promise, not atomic<bool>::wait, which was seen to miss its wake-up under Wine on a loaded machine.
+  std::promise<void> clearing;
+  std::future<void> started = clearing.get_future();
+  std::atomic<bool> done{false};
   LockCardLists();
   std::thread other([&] {
-    clearing = true, clearing.notify_all();
+    clearing.set_value();
     ClearCardLists();
     done = true;
   });
-  clearing.wait(false);  // the other thread has gone on to clear
+  started.wait();  // the other thread has gone on to clear
   EXPECT_FALSE(done.load());
   EXPECT_EQ(g_sim_list.count, 1);
   UnlockCardLists();
