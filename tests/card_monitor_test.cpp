@@ -76,6 +76,8 @@ struct CardMonitorTest : testing::Test {
 
 // Open and close: simcore's calls, and whether a waiting thread ran.
 struct Sequence { const char* name; int32_t init_status, cb_status; bool service_up, no_service, fail_alloc; int starts; std::string calls; };
+// gtest names each case by its name: printed as raw bytes, the struct's padding would be read uninitialised.
+void PrintTo(const Sequence& s, std::ostream* os) { *os << s.name; }
 class CardWatchSequence : public CardMonitorTest, public testing::WithParamInterface<Sequence> {};
 
 TEST_P(CardWatchSequence, CallsAndThread) {
